@@ -1,0 +1,68 @@
+#include "settingsstore.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QSettings>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QDir>
+
+namespace {
+const char storeName[] = "SettingsStore";
+}
+
+SettingsStore* SettingsStore::install(const QString& fileName, QCoreApplication* application)
+{
+    if (!application)
+        return nullptr;
+    delete application->findChild<SettingsStore*>(QLatin1String(storeName), Qt::FindDirectChildrenOnly);
+    return new SettingsStore(fileName, application);
+}
+
+SettingsStore* SettingsStore::of(QCoreApplication* application)
+{
+    if (!application)
+        return nullptr;
+    if (auto* store = application->findChild<SettingsStore*>(QLatin1String(storeName), Qt::FindDirectChildrenOnly))
+        return store;
+    return new SettingsStore(defaultFileName(), application);
+}
+
+QString SettingsStore::defaultFileName()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("VentariHost/settings.ini"));
+}
+
+SettingsStore::SettingsStore(const QString& fileName, QObject* parent)
+    : QObject(parent)
+    , m_settings(new QSettings(fileName, QSettings::IniFormat))
+{
+    setObjectName(QLatin1String(storeName));
+}
+
+SettingsStore::~SettingsStore()
+{
+    delete m_settings;
+}
+
+QVariant SettingsStore::value(const QByteArray& key, const QVariant& defaultValue, int) const
+{
+    return m_settings->value(QString::fromUtf8(key), defaultValue);
+}
+
+void SettingsStore::setValue(const QByteArray& key, const QVariant& value, int)
+{
+    m_settings->setValue(QString::fromUtf8(key), value);
+    m_settings->sync();
+    if (m_settings->status() != QSettings::NoError)
+        qWarning("SettingsStore: cannot write %s", qPrintable(m_settings->fileName()));
+}
+
+QString SettingsStore::fileName() const
+{
+    return m_settings->fileName();
+}
+
+void SettingsStore::sync()
+{
+    m_settings->sync();
+}
