@@ -1,0 +1,470 @@
+#include "testsupport.h"
+
+#include "common/jsonparser.h"
+
+#include <QtCore/QBuffer>
+#include <QtCore/QRandomGenerator>
+#include <QtTest/QtTest>
+
+namespace {
+
+const QString removedSlash = QStringLiteral("I removed a '/' while parsing JSON file.");
+const QString unicodeEscape = QStringLiteral("don't support \\uxxxx char");
+
+template <int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1); // keeps embedded zero bytes
+}
+
+// A typed rendering of a value, so that 1 and "1" or a double and an int never compare equal.
+// The strict form also tells a null string from an empty one.
+QString describe(const QVariant& value, bool strict = false)
+{
+    switch (value.userType()) {
+    case QMetaType::UnknownType:
+        return QStringLiteral("null");
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::Int:
+        return QStringLiteral("int:") + QString::number(value.toInt());
+    case QMetaType::Double:
+        return QStringLiteral("double:") + QString::number(value.toDouble(), 'g', 17);
+    case QMetaType::QString: {
+        const QString text = value.toString();
+        if (strict && text.isNull())
+            return QStringLiteral("nullstring");
+        QString out = QStringLiteral("\"");
+        for (const QChar c : text) {
+            if (c.unicode() < 0x20)
+                out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+        return out + QLatin1Char('"');
+    }
+    case QMetaType::QVariantList: {
+        QStringList items;
+        for (const QVariant& item : value.toList())
+            items.append(describe(item, strict));
+        return QLatin1Char('[') + items.join(QLatin1Char(',')) + QLatin1Char(']');
+    }
+    case QMetaType::QVariantMap: {
+        QStringList members;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            members.append(it.key() + QLatin1Char(':') + describe(it.value(), strict));
+        return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+    default:
+        return QStringLiteral("?") + QString::fromLatin1(value.typeName());
+    }
+}
+
+QStringList* s_messages = nullptr;
+
+void captureMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (s_messages)
+        s_messages->append(type == QtWarningMsg ? text : QStringLiteral("unexpected: ") + text);
+}
+
+// What one parse gave: the value, or the exception with its position, and the warnings.
+struct Outcome
+{
+    QString value;
+    QString strictValue;
+    QString error;
+    int line = 0;
+    int column = 0;
+    QStringList warnings;
+};
+
+enum class Form { Device, Memory };
+
+Outcome parseIn(Form form, const QByteArray& input)
+{
+    Outcome outcome;
+    s_messages = &outcome.warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessages);
+    try {
+        const Common::JsonParser parser;
+        QVariant value;
+        if (form == Form::Device) {
+            QBuffer buffer;
+            buffer.setData(input);
+            buffer.open(QIODevice::ReadOnly);
+            value = parser.parse(&buffer);
+        } else {
+            value = parser.parse(input);
+        }
+        outcome.value = describe(value);
+        outcome.strictValue = describe(value, true);
+    } catch (const Common::JsonParserException& e) {
+        outcome.error = QString::fromUtf8(e.what());
+        outcome.line = e.line();
+        outcome.column = e.column();
+    }
+    qInstallMessageHandler(previous);
+    s_messages = nullptr;
+    return outcome;
+}
+
+} // namespace
+
+// The lenient JSON reader: values, tolerated faults, errors with positions, both input forms.
+class tst_JsonParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rules_data();
+    void rules();
+    void memoryAndDeviceAgreeOnRandomInput();
+    void nestingIsLimited();
+    void numbersFollowQVariantConversions_data();
+    void numbersFollowQVariantConversions();
+    void warningsGoThroughQtLogging_data();
+    void warningsGoThroughQtLogging();
+    void deviceIsLeftJustAfterTheValue_data();
+    void deviceIsLeftJustAfterTheValue();
+    void devicePositionsCountFromWhereParsingStarts();
+    void unreadableDeviceIsReported();
+    void parseNoThrowLogsOneErrorRecord();
+    void parseNoThrowOnGoodInputWritesNothing();
+    void exceptionIsARuntimeError();
+    void listHelpers();
+};
+
+void tst_JsonParser::rules_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("warnings");
+
+    const QStringList none;
+    auto value = [&](const char* name, const QByteArray& input, const QString& expected,
+                     const QStringList& warnings = QStringList()) {
+        QTest::newRow(name) << input << expected << QString() << 0 << 0 << warnings;
+    };
+    auto error = [&](const char* name, const QByteArray& input, const QString& message, int line, int column) {
+        QTest::newRow(name) << input << QString() << message << line << column << QStringList();
+    };
+
+    // Well-formed documents.
+    value("types", R"({"s":"text","i":12,"d":1.5,"t":true,"f":false,"n":null,"l":[1,"x"],"o":{}})",
+          R"({d:double:1.5,f:false,i:int:12,l:[int:1,"x"],n:null,o:{},s:"text",t:true})");
+    value("map iterates in key order", R"({"b":1,"a":2,"c":3})", "{a:int:2,b:int:1,c:int:3}");
+    value("later duplicate wins", R"({"a":1,"a":2})", "{a:int:2}");
+    value("nested", R"([[],{},[{"x":[null]}]])", "[[],{},[{x:[null]}]]");
+    value("utf-8 string", "\"caf\xc3\xa9 \xe2\x82\xac\"", QStringLiteral("\"caf\u00e9 \u20ac\""));
+    value("utf-8 member name", "{\"\xc3\xa9t\xc3\xa9\":1}", QStringLiteral("{\u00e9t\u00e9:int:1}"));
+    value("escapes", R"("a\"b\\c\/d\be\ff\ng\rh\ti\q")", R"("a"b\c/d\x08e\x0cf\x0ag\x0dh\x09iq")");
+    value("raw newline and control bytes in a string", "\"a\nb\x01\"", R"("a\x0ab\x01")");
+    value("string ends at a zero byte", bytes("\"ab\0cd\""), R"("ab")");
+    value("empty string", R"("")", R"("")");
+    value("white space of every kind", "\t\n\v\f\r [ 1 ]", "[int:1]");
+    value("latin-1 no-break space and next line are white space", "\xa0\x85[\xa0" "1\x85]", "[int:1]");
+
+    // Lenient reading.
+    value("unquoted member name", "{a1: 7}", "{a1:int:7}");
+    value("unquoted name may start with any byte", "{_id: 7}", "{_id:int:7}");
+    error("unquoted name stops at an underscore", "{my_key: 7}", "Expected ':' after a member name: my", 1, 3);
+    value("trailing comma in an array", "[1, 2, ]", R"([int:1,int:2,""])");
+    value("lone comma in an array", "[,]", R"(["",""])");
+    value("member without a value", R"({"a":})", R"({a:""})");
+    value("member without a value before a comma", R"({"a":,"b":1})", R"({a:"",b:int:1})");
+    error("trailing comma in an object at the end", R"({"a":1,})", "End of file before end of string: }", 1, 8);
+    error("trailing comma in an object before more text", "{\"a\":1,}\n", "Expected ':' after a member name: }", 2,
+          0);
+    value("bare token swallows quotes and colons", R"({"a":1"b":2})", R"({a:"1"b":2"})");
+    value("bare token swallows brackets", "[a{b[c]", R"(["a{b[c"])");
+    value("comment lines and blank lines", "// first\n\n   // second\r\n[1, // third\n 2]", "[int:1,int:2]");
+    value("comment as the last line", "7 // no newline", "int:7");
+    value("comment without an end of line before the value", "// only a comment", R"("")");
+    value("lone slash is dropped", "[1,/2]", "[int:1,int:2]", {removedSlash});
+    value("block comment loses its slash only", "/*c*/1", R"("*c*/1")", {removedSlash});
+    value("slash at the end of input", "/", R"("")");
+    value("two lone slashes in two skips", "{\"a\": / /1}", "{a:int:1}", {removedSlash, removedSlash});
+    value("trailing text is ignored", R"({"a":1} garbage [ "unclosed)", "{a:int:1}");
+    value("empty input", "", R"("")");
+    value("white space only", "  \n ", R"("")");
+
+    // Bare tokens and numbers.
+    value("int", "12", "int:12");
+    value("negative int", "-3", "int:-3");
+    value("double", "1.5", "double:1.5");
+    value("exponent", "1e3", "double:1000");
+    value("whole double", "2.0", "double:2");
+    value("hexadecimal is a word", "0x10", R"("0x10")");
+    value("keywords are case-sensitive", "True", R"("True")");
+    value("true", "true", "true");
+    value("false", "[false]", "[false]");
+    value("null", "null", "null");
+    value("keyword prefix is a word", "nul", R"("nul")");
+    value("keyword with a tail is a word", "truex", R"("truex")");
+    value("plus sign", "+5", "int:5");
+    value("leading zeros", "007", "int:7");
+    value("ten digits", "1234567890", "int:1234567890");
+    value("beyond int as QVariant converts it", "3000000000", "int:-1294967296");
+    value("infinity", "inf", "double:inf");
+    value("lone minus", "-", R"("-")");
+    value("non-ascii word", "[caf\xc3\xa9]", QStringLiteral("[\"caf\u00e9\"]"));
+    value("word is read up to a unicode space", "[a\xe2\x80\x83" "b]", R"(["a"])");
+    value("control byte inside a word", "[a\x01z]", R"(["a\x01z"])");
+    value("unicode escape is kept as text", R"("\u00e9")", R"("u00e9")", {unicodeEscape});
+    value("two unicode escapes", R"(["\u0041", "\u0042"])", R"(["u0041","u0042"])", {unicodeEscape, unicodeEscape});
+
+    // Errors and their positions (line from 1, column in bytes).
+    error("unclosed string", "\"abc", "End of file before end of string: abc", 1, 4);
+    error("unclosed string after an escape", "\"ab\\", "End of file before end of string: ab", 1, 4);
+    error("unclosed string over lines", "{\n\"a\": \"x\ny", "End of file before end of string: x\ny", 3, 1);
+    error("unclosed unquoted name", "{abc", "End of file before end of string: abc", 1, 4);
+    error("open brace only", "{", "End of file before end of string: ", 1, 1);
+    error("missing element separator", "[1 2]", "Expected ']' to close an array", 1, 3);
+    error("missing colon", R"({"a" 1})", "Expected ':' after a member name: a", 1, 5);
+    error("missing colon at the end", R"({"a")", "Expected ':' after a member name: a", 1, 4);
+    error("missing member separator", R"({"a":1 "b":2})", "Expected '}' to close an object", 1, 7);
+    error("unclosed object", R"({"a":1)", "Expected '}' to close an object", 1, 6);
+    error("unclosed array", "[1", "Expected ']' to close an array", 1, 2);
+    error("unclosed array after a comment", "[1, // c", "Expected ']' to close an array", 1, 8);
+    error("error on a later line", "[\n  1,\n  2\n  3\n]", "Expected ']' to close an array", 4, 2);
+    error("lines after re-reading newlines", "[1\n,2\n,3 4]", "Expected ']' to close an array", 3, 3);
+    error("comment lines count", "// c\n{\"a\" 1}", "Expected ':' after a member name: a", 2, 5);
+    error("comment line counts its bytes", "[1, // x\n 2 3]", "Expected ']' to close an array", 2, 3);
+    error("carriage return is a byte of the line", "[1,\r\n2 3]", "Expected ']' to close an array", 2, 2);
+    error("columns count bytes and names are latin-1", "{\"\xe2\x82\xac\" 1}",
+          "Expected ':' after a member name: ?", 1, 7);
+    error("zero byte ends the reported text", bytes("\"ab\0cd"), "End of file before end of string: ab", 1, 6);
+}
+
+void tst_JsonParser::rules()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+    QFETCH(QString, error);
+    QFETCH(int, line);
+    QFETCH(int, column);
+    QFETCH(QStringList, warnings);
+
+    const Outcome device = parseIn(Form::Device, input);
+    QCOMPARE(device.value, expected);
+    QCOMPARE(device.error, error);
+    QCOMPARE(device.line, line);
+    QCOMPARE(device.column, column);
+    QCOMPARE(device.warnings, warnings);
+
+    // Reading straight from memory gives exactly what reading through a device gives.
+    const Outcome memory = parseIn(Form::Memory, input);
+    QCOMPARE(memory.strictValue, device.strictValue);
+    QCOMPARE(memory.error, device.error);
+    QCOMPARE(memory.line, device.line);
+    QCOMPARE(memory.column, device.column);
+    QCOMPARE(memory.warnings, device.warnings);
+}
+
+// Fragments of well-formed and broken documents, shuffled: both forms must agree on all of them.
+void tst_JsonParser::memoryAndDeviceAgreeOnRandomInput()
+{
+    const QList<QByteArray> pieces{"{", "}", "[", "]", ",", ":", "\"", "\\", "\\u", "\\n", "/", "//c\n", " ", "\n",
+                                   "\r\n", "\t", "\xa0", "\x85", "a", "_", "1", "-2", "1.5e3", "true", "null",
+                                   "\"k\"", "\"v w\"", "\xc3\xa9", "\xe2\x80\x83", QByteArray(1, '\0'), "x1"};
+    QRandomGenerator random(20130506);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray input;
+        const int count = random.bounded(1, 24);
+        for (int i = 0; i < count; ++i)
+            input += pieces.at(random.bounded(pieces.size()));
+        const Outcome device = parseIn(Form::Device, input);
+        const Outcome memory = parseIn(Form::Memory, input);
+        const QByteArray context = "input: " + input.toPercentEncoding();
+        QVERIFY2(memory.strictValue == device.strictValue, context.constData());
+        QVERIFY2(memory.error == device.error, context.constData());
+        QVERIFY2(memory.line == device.line && memory.column == device.column, context.constData());
+        QVERIFY2(memory.warnings == device.warnings, context.constData());
+    }
+}
+
+void tst_JsonParser::nestingIsLimited()
+{
+    // 1024 levels, as deep as a document may go.
+    const QByteArray deepest =
+        QByteArray(512, '[') + QByteArray(512, '{').replace("{", "{a:") + "1" + QByteArray(512, '}') + QByteArray(512, ']');
+    for (const Form form : {Form::Device, Form::Memory}) {
+        const Outcome outcome = parseIn(form, deepest);
+        QCOMPARE(outcome.error, QString());
+        QVERIFY(outcome.value.endsWith(QStringLiteral("{a:int:1}") + QString(511, QLatin1Char('}'))
+                                       + QString(512, QLatin1Char(']'))));
+
+        const Outcome tooDeep = parseIn(form, "\n" + QByteArray(1025, '[') + QByteArray(1025, ']'));
+        QCOMPARE(tooDeep.error, QStringLiteral("Objects and arrays nested too deeply"));
+        QCOMPARE(tooDeep.line, 2);
+        QCOMPARE(tooDeep.column, 1025);
+
+        // Far beyond the stack's room for recursion.
+        QCOMPARE(parseIn(form, QByteArray(1000000, '[')).error, QStringLiteral("Objects and arrays nested too deeply"));
+        QCOMPARE(parseIn(form, QByteArray("{a:").repeated(300000)).error,
+                 QStringLiteral("Objects and arrays nested too deeply"));
+    }
+}
+
+void tst_JsonParser::numbersFollowQVariantConversions_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    for (const char* token : {"0", "-0", "7", "007", "123456789", "-123456789", "999999999", "-999999999",
+                              "1234567890", "2147483647", "-2147483648", "2147483648", "-2147483649",
+                              "99999999999999999999", "+1", "1.0", "1e2", "-1.5e-3", "1.", ".5", "-", "--1",
+                              "1-", "12a", "1e400", "nan", "0x1f"})
+        QTest::newRow(token) << QByteArray(token);
+}
+
+void tst_JsonParser::numbersFollowQVariantConversions()
+{
+    QFETCH(QByteArray, token);
+    const QVariant text(QString::fromLatin1(token));
+    bool ok = false;
+    QVariant expected = text.toInt(&ok);
+    if (!ok) {
+        expected = text.toDouble(&ok);
+        if (!ok)
+            expected = text;
+    }
+    const QByteArray inArray = '[' + token + ']';
+    QCOMPARE(describe(Common::JsonParser().parse(inArray)), describe(QVariantList{expected}));
+    QCOMPARE(describe(Common::JsonParser().parse(token)), describe(expected));
+}
+
+void tst_JsonParser::warningsGoThroughQtLogging_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::newRow("lone slash") << QByteArray("/ 1") << QStringList{removedSlash};
+    QTest::newRow("unicode escape") << QByteArray(R"("\u00e9")") << QStringList{unicodeEscape};
+    QTest::newRow("both") << QByteArray(R"({/x:"\u1234"})") << QStringList{removedSlash, unicodeEscape};
+}
+
+void tst_JsonParser::warningsGoThroughQtLogging()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, warnings);
+    for (const QString& warning : warnings)
+        QTest::ignoreMessage(QtWarningMsg, warning.toLatin1().constData());
+    Common::JsonParser().parse(input);
+}
+
+void tst_JsonParser::deviceIsLeftJustAfterTheValue_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QByteArray>("rest");
+    QTest::newRow("object") << QByteArray(R"({"a":1} rest)") << "{a:int:1}" << QByteArray(" rest");
+    QTest::newRow("array") << QByteArray("[1]]") << "[int:1]" << QByteArray("]");
+    QTest::newRow("string") << QByteArray(R"("s"x)") << R"("s")" << QByteArray("x");
+    QTest::newRow("token before space") << QByteArray("12 34") << "int:12" << QByteArray(" 34");
+    QTest::newRow("token before comma") << QByteArray("12,34") << "int:12" << QByteArray(",34");
+    QTest::newRow("token before brace") << QByteArray("true}") << "true" << QByteArray("}");
+    QTest::newRow("token before newline") << QByteArray("  // c\n  7\nnext") << "int:7" << QByteArray("\nnext");
+    QTest::newRow("token at the end") << QByteArray("7") << "int:7" << QByteArray();
+}
+
+void tst_JsonParser::deviceIsLeftJustAfterTheValue()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+    QFETCH(QByteArray, rest);
+    QBuffer buffer;
+    buffer.setData(input);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QCOMPARE(describe(Common::JsonParser().parse(&buffer)), expected);
+    QCOMPARE(buffer.pos(), qint64(input.size() - rest.size()));
+    QCOMPARE(buffer.readAll(), rest);
+}
+
+void tst_JsonParser::devicePositionsCountFromWhereParsingStarts()
+{
+    QBuffer buffer;
+    buffer.setData("junk\n[1 2]");
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QVERIFY(buffer.seek(5));
+    try {
+        Common::JsonParser().parse(&buffer);
+        QFAIL("no exception");
+    } catch (const Common::JsonParserException& e) {
+        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("Expected ']' to close an array"));
+        QCOMPARE(e.line(), 1);
+        QCOMPARE(e.column(), 3);
+    }
+}
+
+void tst_JsonParser::unreadableDeviceIsReported()
+{
+    ReportRecorder recorder;
+    const Common::JsonParser parser;
+    QBuffer closed;
+    QCOMPARE(parser.parse(&closed).userType(), int(QMetaType::UnknownType));
+    QCOMPARE(parser.parse(static_cast<QIODevice*>(nullptr)).userType(), int(QMetaType::UnknownType));
+    QCOMPARE(recorder.reports().size(), 2);
+    for (const Corvane::Report& report : recorder.reports()) {
+        QCOMPARE(report.kind, Corvane::Report::Assertion);
+        QCOMPARE(report.expression, QStringLiteral("device && device->isReadable()"));
+        QCOMPARE(report.function, QStringLiteral("Common::JsonParser::parse"));
+        QCOMPARE(report.file, QStringLiteral("jsonparser"));
+        QCOMPARE(report.object, static_cast<const void*>(&parser));
+    }
+}
+
+void tst_JsonParser::parseNoThrowLogsOneErrorRecord()
+{
+    ReportRecorder recorder;
+    const Common::JsonParser parser;
+    const QVariant result = parser.parseNoThrow("{\n\"a\": \"abc");
+    QCOMPARE(result.userType(), int(QMetaType::UnknownType));
+    QVERIFY(recorder.reports().isEmpty());
+    QCOMPARE(recorder.records().size(), 1);
+    const Corvane::LogRecord& record = recorder.records().first();
+    QCOMPARE(record.level, 3);
+    QCOMPARE(record.category, QString());
+    QCOMPARE(record.file, QStringLiteral("jsonparser"));
+    QCOMPARE(record.function, QStringLiteral("Common::JsonParser::parseNoThrow"));
+    QCOMPARE(record.object, static_cast<const void*>(&parser));
+    QCOMPARE(record.message, QStringLiteral("End of file before end of string: abc"));
+}
+
+void tst_JsonParser::parseNoThrowOnGoodInputWritesNothing()
+{
+    ReportRecorder recorder(1);
+    QCOMPARE(describe(Common::JsonParser().parseNoThrow(R"({"a":[1]})")), QStringLiteral("{a:[int:1]}"));
+    QCOMPARE(describe(Common::JsonParser().parseNoThrow("not json")), QStringLiteral("\"not\""));
+    QVERIFY(recorder.isEmpty());
+}
+
+void tst_JsonParser::exceptionIsARuntimeError()
+{
+    try {
+        Common::JsonParser().parse(QByteArray("[1 2]"));
+        QFAIL("no exception");
+    } catch (const std::runtime_error& e) {
+        const Common::JsonParserException copy = dynamic_cast<const Common::JsonParserException&>(e);
+        QCOMPARE(QString::fromLatin1(copy.what()), QStringLiteral("Expected ']' to close an array"));
+        QCOMPARE(copy.line(), 1);
+        QCOMPARE(copy.column(), 3);
+    }
+}
+
+void tst_JsonParser::listHelpers()
+{
+    const QStringList texts{QStringLiteral("a"), QStringLiteral("caf\u00e9"), QString()};
+    const QList<QByteArray> encoded = Common::stringListToByteArrayList(texts);
+    QCOMPARE(encoded, (QList<QByteArray>{"a", "caf\xc3\xa9", ""}));
+    QCOMPARE(Common::byteArrayListToStringList(encoded), (QStringList{"a", QStringLiteral("caf\u00e9"), ""}));
+
+    const QList<QByteArray> withZero{bytes("ab\0cd"), bytes("\0x"), "z"};
+    QCOMPARE(Common::byteArrayListToStringList(withZero), (QStringList{"ab", "", "z"}));
+    QVERIFY(Common::stringListToByteArrayList(QStringList()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_JsonParser)
+#include "tst_jsonparser.moc"
