@@ -1,0 +1,67 @@
+#include "ventariabstractaction.h"
+
+#include "common/jsonparser.h"
+#include "ventaridecoders.h"
+
+#include <QtCore/QUrlQuery>
+
+namespace Ventari {
+
+VentariAbstractAction::VentariAbstractAction(int authorizationMode, int method, int priority)
+    : m_authorizationMode(authorizationMode)
+    , m_priority(priority)
+    , m_method(method)
+{
+}
+
+QNetworkRequest VentariAbstractAction::createRequest()
+{
+    QUrl address = url();
+    if (m_authorizationMode != NeverSendToken && !m_accessToken.isEmpty()) {
+        QUrlQuery query(address);
+        query.addQueryItem(QStringLiteral("access_token"), QString::fromUtf8(m_accessToken));
+        address.setQuery(query);
+    }
+    return QNetworkRequest(address);
+}
+
+QByteArray VentariAbstractAction::postData()
+{
+    return QByteArray();
+}
+
+bool VentariAbstractAction::processData(const QVariantMap& reply)
+{
+    try {
+        const ResponseError status = decodeResponseError(reply);
+        if (status.status == 200) {
+            emit success();
+            return true;
+        }
+        emit error(status);
+    } catch (const FormatException& e) {
+        emit error(ResponseError(-2, QStringLiteral("Server response error: ") + e.message));
+    }
+    deleteLater();
+    return false;
+}
+
+void VentariAbstractAction::processReply(const QByteArray& body)
+{
+    const QVariantMap reply = Common::JsonParser().parseNoThrow(body).toMap();
+    processData(reply);
+    deleteLater();
+}
+
+void VentariAbstractAction::reportError(const ResponseError& e)
+{
+    emit error(e);
+    deleteLater();
+}
+
+void VentariAbstractAction::reportFormatError(const QString& message)
+{
+    reportError(ResponseError(-2, QStringLiteral("Server response error: ") + message));
+}
+
+} // namespace Ventari

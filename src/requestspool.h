@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ventariglobal.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QList>
+#include <QtCore/QMap>
+#include <QtCore/QObject>
+#include <QtNetwork/QNetworkReply>
+
+class QNetworkAccessManager;
+
+namespace Kelvar {
+class PoolTimer;
+}
+
+namespace Ventari {
+
+class VentariAbstractAction;
+
+// A request handed to the pool: the action (not owned) and its id.
+struct PooledRequest
+{
+    VentariAbstractAction* action = nullptr;
+    int id = 0;
+
+    bool operator==(const PooledRequest& other) const { return id == other.id; }
+};
+
+// Sends every request of the plugin, paced so that the service's request-rate limit holds.
+class VENTARI_EXPORT RequestPool : public QObject
+{
+    Q_OBJECT
+
+public:
+    RequestPool();
+    ~RequestPool() override;
+
+    int addRequest(VentariAbstractAction* action);
+    bool isOutOfRequests() const { return m_outOfRequests; }
+    int timerInterval() const { return m_interval; }
+    bool isTimerActive() const;
+
+signals:
+    void replyDone(int id, QByteArray body);
+    void replyError(int id, QNetworkReply::NetworkError code, QString err);
+    void outOfRequests(QDateTime timeOfReset);
+
+private slots:
+    void updateTimerBasedOnAuthorization();
+    void init();
+    void onResponseFinished();
+    void onResponseError(QNetworkReply::NetworkError code);
+    void runNextRequest();
+
+private:
+    void addRequest(const PooledRequest& request);
+    void runRequest(const PooledRequest& request);
+    PooledRequest findSentRequest(int id);
+    PooledRequest takeAnsweredRequest(QNetworkReply* reply);
+    void setTimerInterval(int ms);
+    int baseInterval() const;
+    void showOutOfRequestsNotification(const QDateTime& reset);
+
+    bool hasRateLimitHeaders(const QNetworkReply* reply) const;
+    int remainRequests(const QNetworkReply* reply) const;
+    QDateTime serverTime(const QNetworkReply* reply) const;
+    QDateTime resetRequestsTime(const QNetworkReply* reply) const;
+    qint64 remainSeconds(const QNetworkReply* reply) const;
+    int nextInterval(const QNetworkReply* reply) const;
+
+    QMap<int, QList<PooledRequest>> m_queues;
+    QList<PooledRequest> m_sentRequests;
+    QNetworkAccessManager* m_networkManager;
+    Kelvar::PoolTimer* m_timer;
+    int m_nextId = 0;
+    int m_interval = 20000;
+    bool m_outOfRequests = false;
+};
+
+} // namespace Ventari
