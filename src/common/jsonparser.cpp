@@ -325,18 +325,27 @@ private:
             }
             skip();
             map.insert(name, readValue());
-            skip();
-            if (!m_source.get(c))
+            if (!consumeSeparator())
                 break;
-            if (c != ',') {
-                m_source.unget(c);
-                break;
-            }
         }
         skip();
         if (!consumeIf('}'))
             fail("Expected '}' to close an object");
         return map;
+    }
+
+    // After a member or an element: a ',' says another one follows.
+    bool consumeSeparator()
+    {
+        skip();
+        char c;
+        if (!m_source.get(c))
+            return false;
+        if (c != ',') {
+            m_source.unget(c);
+            return false;
+        }
+        return true;
     }
 
     QVariantList readArray()
@@ -345,16 +354,10 @@ private:
         skip();
         if (consumeIf(']'))
             return list;
-        char c;
         for (;;) {
             list.append(readValue());
-            skip();
-            if (!m_source.get(c))
+            if (!consumeSeparator())
                 break;
-            if (c != ',') {
-                m_source.unget(c);
-                break;
-            }
         }
         skip();
         if (!consumeIf(']'))
