@@ -112,18 +112,20 @@ void RequestPool::runNextRequest()
     for (const PooledRequest& request : held)
         runRequest(request);
 
-    for (int priority = 0; priority <= 2; ++priority) {
+    bool sent = false;
+    for (int priority = 0; priority <= 2 && !sent; ++priority) {
         QList<PooledRequest>& queue = m_queues[priority];
-        while (!queue.isEmpty()) {
+        while (!queue.isEmpty() && !sent) {
             const PooledRequest request = queue.takeFirst();
             if (request.action->isCancelled()) {
                 request.action->deleteLater();
                 continue;
             }
             runRequest(request);
-            return;
+            sent = true;
         }
     }
+    // The timer runs only while something is queued, also after the tick that sent the last one.
     if (m_queues.value(0).isEmpty() && m_queues.value(1).isEmpty() && m_queues.value(2).isEmpty())
         m_timer->stop();
 }

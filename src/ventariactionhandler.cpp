@@ -50,7 +50,7 @@ bool VentariActionHandler::isOutOfRequests() const
 
 void VentariActionHandler::onPooledReplyFinished(int id, const QByteArray& response)
 {
-    if (VentariAbstractAction* action = takeAction(id))
+    if (VentariAbstractAction* action = takeAction(id, VR_HERE))
         action->processReply(response);
 }
 
@@ -59,15 +59,16 @@ void VentariActionHandler::onPooledReplyError(int id, QNetworkReply::NetworkErro
     ResponseError error;
     error.status = -1;
     error.errorText = err;
-    if (VentariAbstractAction* action = takeAction(id))
+    if (VentariAbstractAction* action = takeAction(id, VR_HERE))
         action->reportError(error);
 }
 
-// A reply for an unknown or destroyed action cannot be delivered: it is reported and dropped.
-VentariAbstractAction* VentariActionHandler::takeAction(int id)
+// A reply for an unknown or destroyed action cannot be delivered: it is reported, from the slot
+// that received it, and dropped.
+VentariAbstractAction* VentariActionHandler::takeAction(int id, const Common::SourceLocation& where)
 {
     VentariAbstractAction* action = m_actions.take(id);
-    Common::Reports::check(action != nullptr, VR_HERE, this, "m_actions.value(id) != NULL");
+    Common::Reports::check(action != nullptr, where, this, "m_actions.value(id) != NULL");
     return action;
 }
 

@@ -8,6 +8,10 @@
 #include <QtCore/QPointer>
 #include <QtNetwork/QNetworkReply>
 
+namespace Common {
+struct SourceLocation;
+}
+
 namespace Ventari {
 
 class RequestPool;
@@ -37,7 +41,7 @@ private slots:
     void onPooledReplyError(int id, QNetworkReply::NetworkError code, const QString& err);
 
 private:
-    VentariAbstractAction* takeAction(int id);
+    VentariAbstractAction* takeAction(int id, const Common::SourceLocation& where);
 
     QMap<int, QPointer<VentariAbstractAction>> m_actions;
     RequestPool* m_requestPool = nullptr;
