@@ -25,7 +25,9 @@ void FloatWindow::windowShown()
 {
     QWidget* widget = qWidget();
     if (!m_counterName.isEmpty()) {
-        const std::wstring name = (QStringLiteral("Window.") + m_counterName + QStringLiteral(".count")).toStdWString();
+        QString counter = m_counterName;
+        counter.replace(QLatin1Char(' '), QLatin1Char('_')).replace(QLatin1Char('.'), QLatin1Char('_'));
+        const std::wstring name = (QStringLiteral("Window.") + counter + QStringLiteral(".count")).toStdWString();
         Corvane::IServiceApi* api = OrvaneServiceApi();
         api->addToCounter(api->openCounter(name.c_str()), 1);
     }
