@@ -1,0 +1,66 @@
+#pragma once
+
+#include "requestlog.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace Emulator {
+
+// A request as it came off the wire.
+struct IncomingRequest
+{
+    std::string method;
+    std::string target;
+    std::string path;
+    NameValueList headers;
+    std::string body;
+    std::string remoteAddress;
+    int transportStatus = 0; // set when the transport refused the request itself (400, 413, ...)
+};
+
+// What goes back on the wire.
+struct OutgoingResponse
+{
+    int status = 200;
+    NameValueList headers;
+    std::string body;
+    std::string contentType;
+    bool dropConnection = false; // headers go out, then the connection closes without a body
+};
+
+// Listens on 127.0.0.1 on a background thread and hands every request to one handler.
+class HttpServer
+{
+public:
+    using Handler = std::function<OutgoingResponse(const IncomingRequest&)>;
+
+    HttpServer(Handler handler, std::size_t payloadLimit);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // 0 picks any free port.
+    bool start(std::uint16_t port);
+    void stop();
+    bool isRunning() const;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    void configure();
+
+    Handler m_handler;
+    std::size_t m_payloadLimit;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    std::uint16_t m_port = 0;
+};
+
+} // namespace Emulator

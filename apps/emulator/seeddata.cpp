@@ -1,0 +1,207 @@
+#include "seeddata.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace Emulator {
+
+namespace {
+
+struct Template
+{
+    const char* text;
+    bool investorRelations;
+};
+
+// {S} and {T}: cashtags of two symbols, {U}: another user, {N}: a number, {L}: a link.
+const Template templates[] = {
+    {"${S} holding above the 50-day average, adding on dips.", false},
+    {"${S} breaking out on volume. Target {N}.", false},
+    {"Watching ${S} into earnings, options price a {N}% move.", false},
+    {"@{U} what do you think about ${S} here?", false},
+    {"Short ${S}, stop above yesterday's high.", false},
+    {"${S} and ${T} moving together today.", false},
+    {"Kurz vor Börsenschluss: ${S} fällt, ${T} hält sich.", false},
+    {"${S} 株価が上昇中 🚀", false},
+    {"Nice call @{U} on ${S}!", false},
+    {"New post on ${S}: {L}", false},
+    {"${S} weekly chart looks like a cup and handle.", false},
+    {"${S} gap filled. Next stop {N}?", false},
+    {"Read this before buying ${S}: {L}", false},
+    {"Ça monte ! ${S} +{N}% depuis lundi.", false},
+    {"${S} consolidating, patience. cc @{U}", false},
+    {"${S} investor day scheduled, webcast at {L}", true},
+    {"${S} quarterly results released: {L}", true},
+    {"${S} declares a quarterly dividend.", true},
+};
+const int templateCount = sizeof templates / sizeof templates[0];
+
+std::int64_t dayOf(int year, int month, int day)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    return static_cast<std::int64_t>(timegm(&t));
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (std::size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
+        text.replace(pos, from.size(), to);
+}
+
+} // namespace
+
+MessageGenerator::MessageGenerator(unsigned seed)
+    : m_random(seed)
+{
+}
+
+int MessageGenerator::pick(int count)
+{
+    return count <= 1 ? 0 : std::uniform_int_distribution<int>(0, count - 1)(m_random);
+}
+
+MessageDraft MessageGenerator::next(const DataStore& store)
+{
+    MessageDraft draft;
+    const std::vector<User> users = store.users();
+    const std::vector<Symbol> symbols = store.symbols();
+    if (users.empty() || symbols.empty())
+        return draft;
+
+    std::vector<User> people;
+    std::vector<User> desks;
+    for (const User& user : users)
+        (user.investorRelations ? desks : people).push_back(user);
+    const bool fromDesk = !desks.empty() && (people.empty() || pick(10) == 0);
+    const User author = fromDesk ? desks[pick(int(desks.size()))] : people[pick(int(people.size()))];
+
+    std::vector<int> choices;
+    for (int i = 0; i < templateCount; ++i) {
+        if (templates[i].investorRelations == fromDesk)
+            choices.push_back(i);
+    }
+    std::string text = templates[choices[pick(int(choices.size()))]].text;
+
+    const int count = int(symbols.size());
+    const int firstIndex = pick(count);
+    const Symbol first = symbols[firstIndex];
+    const Symbol second = symbols[(firstIndex + 1 + pick(count - 1)) % count];
+    draft.symbolIds.push_back(first.id);
+    if (text.find("{T}") != std::string::npos && second.id != first.id)
+        draft.symbolIds.push_back(second.id);
+
+    std::string other = author.username;
+    if (users.size() > 1) {
+        while (other == author.username)
+            other = users[pick(int(users.size()))].username;
+    }
+    std::string link;
+    if (pick(2) == 0)
+        link = "https://research.example.com/notes/" + std::to_string(1000 + pick(9000));
+    else
+        link = "http://blog.example.org/" + first.symbol + "-outlook";
+
+    replaceAll(text, "{S}", first.symbol);
+    replaceAll(text, "{T}", second.symbol);
+    replaceAll(text, "{U}", other);
+    replaceAll(text, "{N}", std::to_string(2 + pick(240)));
+    replaceAll(text, "{L}", link);
+
+    draft.userId = author.id;
+    draft.body = text;
+    const int media = pick(100);
+    if (media < 20) {
+        draft.chart = true;
+    } else if (media < 28) {
+        VideoEntity video;
+        video.duration = std::to_string(pick(9)) + ":" + std::to_string(10 + pick(50));
+        draft.video = video;
+    }
+    return draft;
+}
+
+namespace SeedData {
+
+void populate(DataStore& store, std::int64_t newestTime, unsigned seed, int messageCount)
+{
+    auto addUser = [&](int id, const char* username, const char* name, std::int64_t joined, bool suggested,
+                       bool investorRelations) {
+        User user;
+        user.id = id;
+        user.username = username;
+        user.name = name;
+        user.joinedAt = joined;
+        user.suggested = suggested;
+        user.investorRelations = investorRelations;
+        store.addUser(user);
+    };
+    addUser(1, "alice", "Alice Archer", dayOf(2011, 3, 14), false, false);
+    addUser(2, "bob", "Bob Brennan", dayOf(2012, 7, 2), false, false);
+    addUser(3, "carol", "Carol Chen", dayOf(2013, 1, 21), true, false);
+    addUser(4, "dave", "Dave Dubois", dayOf(2015, 9, 30), true, false);
+    addUser(5, "zoe", "Zoë Ødegaard", dayOf(2016, 5, 5), false, false);
+    addUser(6, "ventari_ir", "Ventari Investor Relations", dayOf(2010, 1, 4), true, true);
+
+    const struct
+    {
+        int id;
+        const char* symbol;
+        const char* title;
+    } symbols[] = {
+        {686, "AAPL", "Apple Inc."},
+        {2735, "MSFT", "Microsoft Corp."},
+        {4227, "GOOG", "Alphabet Inc."},
+        {8345, "BRK.B", "Berkshire Hathaway Inc. Class B"},
+        {8660, "TSLA", "Tesla Inc."},
+        {7413, "XOM", "Exxon Mobil Corp."},
+        {11401, "RY.CA", "Royal Bank of Canada"},
+        {11418, "TD.CA", "Toronto-Dominion Bank"},
+        {5961, "EURUSD", "Euro / US Dollar"},
+        {5970, "GBPJPY", "British Pound / Japanese Yen"},
+        {7774, "ES_F", "E-mini S&P 500 Futures"},
+        {7791, "CL_F", "Crude Oil Futures"},
+    };
+    for (const auto& s : symbols)
+        store.addSymbol({s.id, s.symbol, s.title});
+
+    store.addWatchList({7, 1, "Tech", {686, 2735, 4227, 8660}});
+    store.addWatchList({9, 1, "Energy", {7413, 7791}});
+    store.addWatchList({8, 2, "Canadian Banks", {11401, 11418, 8345}});
+    store.addWatchList({10, 2, "FX", {5961, 5970}});
+    store.addWatchList({11, 3, "Futures", {7774, 7791}});
+    store.addWatchList({12, 5, "Währungen", {5961, 5970}});
+
+    store.setFollowingUser(1, 2, true);
+    store.setFollowingUser(1, 3, true);
+    store.setFollowingUser(2, 1, true);
+    store.setFollowingUser(3, 1, true);
+    store.setFollowingUser(3, 6, true);
+    store.setFollowingSymbol(1, 686, true);
+    store.setFollowingSymbol(1, 2735, true);
+    store.setFollowingSymbol(2, 11401, true);
+
+    MessageGenerator generator(seed);
+    std::mt19937 random(seed ^ 0x5eedu);
+    std::vector<std::int64_t> times(static_cast<std::size_t>(std::max(0, messageCount)));
+    std::int64_t t = newestTime;
+    for (auto it = times.rbegin(); it != times.rend(); ++it) {
+        *it = t;
+        t -= std::uniform_int_distribution<int>(240, 900)(random);
+    }
+    const std::vector<User> users = store.users();
+    for (std::int64_t when : times) {
+        const Message message = store.post(generator.next(store), when);
+        const int likeCount = std::uniform_int_distribution<int>(0, 4)(random);
+        for (int i = 0; i < likeCount; ++i) {
+            const User& fan = users[std::uniform_int_distribution<std::size_t>(0, users.size() - 1)(random)];
+            if (fan.id != message.userId)
+                store.setLiked(message.id, fan.id, true);
+        }
+    }
+}
+
+} // namespace SeedData
+} // namespace Emulator

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "datastore.h"
+#include "faultinjector.h"
+#include "ratelimiter.h"
+#include "requestlog.h"
+#include "serverclock.h"
+#include "tokenregistry.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Emulator {
+
+struct ServiceOptions
+{
+    bool seedData = true;
+    int generatorPeriodSeconds = 0; // > 0: a new message every that many seconds while running
+    int rateLimit = 200;            // requests per client and window
+    int rateWindowSeconds = 3600;
+    std::size_t payloadLimit = 2 * 1024 * 1024; // larger bodies get 413
+    std::string clientId = "orvane-desktop";    // the only client the authorization page accepts
+    int symbolsLimit = 140;
+    int urlSymbols = 20;
+    unsigned randomSeed = 7;     // seeded messages and the generator
+    std::int64_t seedTime = 0;   // time of the newest seeded message; 0: construction time
+    int seedMessageCount = 300;
+};
+
+// The local stand-in for the Ventari web service: its JSON API, its authorization page, its
+// rate limit, and the controls tests need (tokens, limits, clock, faults, request log).
+class Service
+{
+public:
+    using Options = ServiceOptions;
+
+    explicit Service(const Options& options = Options());
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Binds 127.0.0.1 only; 0 picks any free port. Serves on background threads.
+    bool start(std::uint16_t port = 0);
+    void stop();
+    bool isRunning() const;
+    std::uint16_t port() const;
+    // "http://127.0.0.1:PORT/"
+    std::string baseUrl() const;
+    // Keys without the "RemoteSettings/Ventari/" prefix, values pointing at this service.
+    std::map<std::string, std::string> remoteSettings() const;
+
+    // Tokens. issueToken returns an empty text for an unknown user.
+    std::string issueToken(const std::string& username);
+    bool revokeToken(const std::string& token);
+    void revokeAll();
+
+    // Rate limit: n requests left in this window (the next answer reports n - 1, then 429 at 0).
+    void setRemaining(int remaining); // every client
+    void setRemainingForToken(const std::string& token, int remaining);
+    void setRemainingForAnonymous(int remaining);
+    // Pins "X-RateLimit-Reset"; the window no longer renews until rateLimiter().unpinResetTime().
+    void setResetTime(std::int64_t secondsSinceEpoch);
+    // Fixes the clock behind "Date", the window and new messages; releaseServerTime() undoes it.
+    void setServerTime(std::int64_t secondsSinceEpoch);
+    void releaseServerTime();
+
+    // Faults: returns an id for faults().remove(id).
+    int addFault(const Fault& fault);
+    void clearFaults();
+
+    // Every request received, oldest first.
+    std::vector<RecordedRequest> requests() const;
+    void clearRequests();
+
+    // Posts one generated message now, as the generator would; returns its id.
+    int generateMessage();
+
+    DataStore& store();
+    TokenRegistry& tokens();
+    RateLimiter& rateLimiter();
+    ServerClock& clock();
+    FaultInjector& faults();
+    RequestLog& requestLog();
+    const Options& options() const;
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace Emulator

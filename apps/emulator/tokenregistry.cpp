@@ -1,0 +1,53 @@
+#include "tokenregistry.h"
+
+#include <cstdio>
+
+namespace Emulator {
+
+TokenRegistry::TokenRegistry()
+    : m_random(std::random_device{}())
+{
+}
+
+std::string TokenRegistry::issue(int userId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string token;
+    do {
+        char text[40];
+        std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(m_random()),
+                      static_cast<unsigned long long>(m_random()));
+        token = text;
+    } while (m_users.count(token));
+    m_users.emplace(token, userId);
+    return token;
+}
+
+bool TokenRegistry::revoke(const std::string& token)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_users.erase(token) > 0;
+}
+
+void TokenRegistry::revokeAll()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_users.clear();
+}
+
+std::optional<int> TokenRegistry::userOf(const std::string& token) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_users.find(token);
+    if (it == m_users.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::size_t TokenRegistry::count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_users.size();
+}
+
+} // namespace Emulator

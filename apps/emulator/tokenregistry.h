@@ -1,0 +1,30 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+
+namespace Emulator {
+
+// Access tokens handed out by the authorization page or by tests, and the user each stands for.
+class TokenRegistry
+{
+public:
+    TokenRegistry();
+
+    std::string issue(int userId);
+    // False when the token was not valid.
+    bool revoke(const std::string& token);
+    void revokeAll();
+    std::optional<int> userOf(const std::string& token) const;
+    std::size_t count() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::mt19937_64 m_random;
+    std::map<std::string, int> m_users;
+};
+
+} // namespace Emulator
