@@ -21,41 +21,30 @@ QByteArray bytes(const char (&text)[N])
 // The strict form also tells a null string from an empty one.
 QString describe(const QVariant& value, bool strict = false)
 {
+    QStringList items;
     switch (value.userType()) {
     case QMetaType::UnknownType:
         return QStringLiteral("null");
     case QMetaType::Bool:
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QMetaType::Int:
-        return QStringLiteral("int:") + QString::number(value.toInt());
+        return QStringLiteral("int:%1").arg(value.toInt());
     case QMetaType::Double:
         return QStringLiteral("double:") + QString::number(value.toDouble(), 'g', 17);
-    case QMetaType::QString: {
-        const QString text = value.toString();
-        if (strict && text.isNull())
+    case QMetaType::QString:
+        if (strict && value.toString().isNull())
             return QStringLiteral("nullstring");
-        QString out = QStringLiteral("\"");
-        for (const QChar c : text) {
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-            else
-                out += c;
-        }
-        return out + QLatin1Char('"');
-    }
-    case QMetaType::QVariantList: {
-        QStringList items;
+        for (const QChar c : value.toString())
+            items.append(c.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : c);
+        return QLatin1Char('"') + items.join(QString()) + QLatin1Char('"');
+    case QMetaType::QVariantList:
         for (const QVariant& item : value.toList())
             items.append(describe(item, strict));
         return QLatin1Char('[') + items.join(QLatin1Char(',')) + QLatin1Char(']');
-    }
-    case QMetaType::QVariantMap: {
-        QStringList members;
-        const QVariantMap map = value.toMap();
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            members.append(it.key() + QLatin1Char(':') + describe(it.value(), strict));
-        return QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
-    }
+    case QMetaType::QVariantMap:
+        for (const QString& key : value.toMap().keys())
+            items.append(key + QLatin1Char(':') + describe(value.toMap().value(key), strict));
+        return QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
     default:
         return QStringLiteral("?") + QString::fromLatin1(value.typeName());
     }
@@ -78,6 +67,12 @@ struct Outcome
     int line = 0;
     int column = 0;
     QStringList warnings;
+
+    bool operator==(const Outcome& other) const
+    {
+        return strictValue == other.strictValue && error == other.error && line == other.line
+            && column == other.column && warnings == other.warnings;
+    }
 };
 
 enum class Form { Device, Memory };
@@ -89,15 +84,10 @@ Outcome parseIn(Form form, const QByteArray& input)
     const QtMessageHandler previous = qInstallMessageHandler(captureMessages);
     try {
         const Common::JsonParser parser;
-        QVariant value;
-        if (form == Form::Device) {
-            QBuffer buffer;
-            buffer.setData(input);
-            buffer.open(QIODevice::ReadOnly);
-            value = parser.parse(&buffer);
-        } else {
-            value = parser.parse(input);
-        }
+        QBuffer buffer;
+        buffer.setData(input);
+        buffer.open(QIODevice::ReadOnly);
+        const QVariant value = form == Form::Device ? parser.parse(&buffer) : parser.parse(input);
         outcome.value = describe(value);
         outcome.strictValue = describe(value, true);
     } catch (const Common::JsonParserException& e) {
@@ -122,17 +112,10 @@ private slots:
     void rules();
     void memoryAndDeviceAgreeOnRandomInput();
     void nestingIsLimited();
-    void numbersFollowQVariantConversions_data();
-    void numbersFollowQVariantConversions();
-    void warningsGoThroughQtLogging_data();
-    void warningsGoThroughQtLogging();
     void deviceIsLeftJustAfterTheValue_data();
     void deviceIsLeftJustAfterTheValue();
-    void devicePositionsCountFromWhereParsingStarts();
-    void unreadableDeviceIsReported();
-    void parseNoThrowLogsOneErrorRecord();
-    void parseNoThrowOnGoodInputWritesNothing();
-    void exceptionIsARuntimeError();
+    void exceptionCountsFromWhereParsingStarts();
+    void failuresThroughTheHost();
     void listHelpers();
 };
 
@@ -145,7 +128,6 @@ void tst_JsonParser::rules_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<QStringList>("warnings");
 
-    const QStringList none;
     auto value = [&](const char* name, const QByteArray& input, const QString& expected,
                      const QStringList& warnings = QStringList()) {
         QTest::newRow(name) << input << expected << QString() << 0 << 0 << warnings;
@@ -161,7 +143,6 @@ void tst_JsonParser::rules_data()
     value("later duplicate wins", R"({"a":1,"a":2})", "{a:int:2}");
     value("nested", R"([[],{},[{"x":[null]}]])", "[[],{},[{x:[null]}]]");
     value("utf-8 string", "\"caf\xc3\xa9 \xe2\x82\xac\"", QStringLiteral("\"caf\u00e9 \u20ac\""));
-    value("utf-8 member name", "{\"\xc3\xa9t\xc3\xa9\":1}", QStringLiteral("{\u00e9t\u00e9:int:1}"));
     value("escapes", R"("a\"b\\c\/d\be\ff\ng\rh\ti\q")", R"("a"b\c/d\x08e\x0cf\x0ag\x0dh\x09iq")");
     value("raw newline and control bytes in a string", "\"a\nb\x01\"", R"("a\x0ab\x01")");
     value("string ends at a zero byte", bytes("\"ab\0cd\""), R"("ab")");
@@ -191,7 +172,6 @@ void tst_JsonParser::rules_data()
     value("two lone slashes in two skips", "{\"a\": / /1}", "{a:int:1}", {removedSlash, removedSlash});
     value("trailing text is ignored", R"({"a":1} garbage [ "unclosed)", "{a:int:1}");
     value("empty input", "", R"("")");
-    value("white space only", "  \n ", R"("")");
 
     // Bare tokens and numbers.
     value("int", "12", "int:12");
@@ -201,9 +181,6 @@ void tst_JsonParser::rules_data()
     value("whole double", "2.0", "double:2");
     value("hexadecimal is a word", "0x10", R"("0x10")");
     value("keywords are case-sensitive", "True", R"("True")");
-    value("true", "true", "true");
-    value("false", "[false]", "[false]");
-    value("null", "null", "null");
     value("keyword prefix is a word", "nul", R"("nul")");
     value("keyword with a tail is a word", "truex", R"("truex")");
     value("plus sign", "+5", "int:5");
@@ -216,7 +193,6 @@ void tst_JsonParser::rules_data()
     value("word is read up to a unicode space", "[a\xe2\x80\x83" "b]", R"(["a"])");
     value("control byte inside a word", "[a\x01z]", R"(["a\x01z"])");
     value("unicode escape is kept as text", R"("\u00e9")", R"("u00e9")", {unicodeEscape});
-    value("two unicode escapes", R"(["\u0041", "\u0042"])", R"(["u0041","u0042"])", {unicodeEscape, unicodeEscape});
 
     // Errors and their positions (line from 1, column in bytes).
     error("unclosed string", "\"abc", "End of file before end of string: abc", 1, 4);
@@ -258,12 +234,7 @@ void tst_JsonParser::rules()
     QCOMPARE(device.warnings, warnings);
 
     // Reading straight from memory gives exactly what reading through a device gives.
-    const Outcome memory = parseIn(Form::Memory, input);
-    QCOMPARE(memory.strictValue, device.strictValue);
-    QCOMPARE(memory.error, device.error);
-    QCOMPARE(memory.line, device.line);
-    QCOMPARE(memory.column, device.column);
-    QCOMPARE(memory.warnings, device.warnings);
+    QVERIFY(parseIn(Form::Memory, input) == device);
 }
 
 // Fragments of well-formed and broken documents, shuffled: both forms must agree on all of them.
@@ -275,84 +246,26 @@ void tst_JsonParser::memoryAndDeviceAgreeOnRandomInput()
     QRandomGenerator random(20130506);
     for (int round = 0; round < 3000; ++round) {
         QByteArray input;
-        const int count = random.bounded(1, 24);
-        for (int i = 0; i < count; ++i)
+        for (int i = random.bounded(1, 24); i > 0; --i)
             input += pieces.at(random.bounded(pieces.size()));
-        const Outcome device = parseIn(Form::Device, input);
-        const Outcome memory = parseIn(Form::Memory, input);
-        const QByteArray context = "input: " + input.toPercentEncoding();
-        QVERIFY2(memory.strictValue == device.strictValue, context.constData());
-        QVERIFY2(memory.error == device.error, context.constData());
-        QVERIFY2(memory.line == device.line && memory.column == device.column, context.constData());
-        QVERIFY2(memory.warnings == device.warnings, context.constData());
+        QVERIFY2(parseIn(Form::Memory, input) == parseIn(Form::Device, input),
+                 ("input: " + input.toPercentEncoding()).constData());
     }
 }
 
+// Deep nesting is an error, not a stack overflow.
 void tst_JsonParser::nestingIsLimited()
 {
-    // 1024 levels, as deep as a document may go.
-    const QByteArray deepest =
-        QByteArray(512, '[') + QByteArray(512, '{').replace("{", "{a:") + "1" + QByteArray(512, '}') + QByteArray(512, ']');
+    const QByteArray deepest = QByteArray(512, '[') + QByteArray("{a:").repeated(512) + "1" + QByteArray(512, '}')
+        + QByteArray(512, ']');
     for (const Form form : {Form::Device, Form::Memory}) {
-        const Outcome outcome = parseIn(form, deepest);
-        QCOMPARE(outcome.error, QString());
-        QVERIFY(outcome.value.endsWith(QStringLiteral("{a:int:1}") + QString(511, QLatin1Char('}'))
-                                       + QString(512, QLatin1Char(']'))));
-
-        const Outcome tooDeep = parseIn(form, "\n" + QByteArray(1025, '[') + QByteArray(1025, ']'));
-        QCOMPARE(tooDeep.error, QStringLiteral("Objects and arrays nested too deeply"));
-        QCOMPARE(tooDeep.line, 2);
-        QCOMPARE(tooDeep.column, 1025);
-
-        // Far beyond the stack's room for recursion.
-        QCOMPARE(parseIn(form, QByteArray(1000000, '[')).error, QStringLiteral("Objects and arrays nested too deeply"));
-        QCOMPARE(parseIn(form, QByteArray("{a:").repeated(300000)).error,
-                 QStringLiteral("Objects and arrays nested too deeply"));
+        QCOMPARE(parseIn(form, deepest).error, QString());
+        const Outcome outcome = parseIn(form, "\n" + QByteArray(1000000, '['));
+        QCOMPARE(outcome.error, QStringLiteral("Objects and arrays nested too deeply"));
+        QCOMPARE(outcome.line, 2);
+        QCOMPARE(outcome.column, 1025);
+        QCOMPARE(parseIn(form, QByteArray("{a:").repeated(300000)).error, outcome.error);
     }
-}
-
-void tst_JsonParser::numbersFollowQVariantConversions_data()
-{
-    QTest::addColumn<QByteArray>("token");
-    for (const char* token : {"0", "-0", "7", "007", "123456789", "-123456789", "999999999", "-999999999",
-                              "1234567890", "2147483647", "-2147483648", "2147483648", "-2147483649",
-                              "99999999999999999999", "+1", "1.0", "1e2", "-1.5e-3", "1.", ".5", "-", "--1",
-                              "1-", "12a", "1e400", "nan", "0x1f"})
-        QTest::newRow(token) << QByteArray(token);
-}
-
-void tst_JsonParser::numbersFollowQVariantConversions()
-{
-    QFETCH(QByteArray, token);
-    const QVariant text(QString::fromLatin1(token));
-    bool ok = false;
-    QVariant expected = text.toInt(&ok);
-    if (!ok) {
-        expected = text.toDouble(&ok);
-        if (!ok)
-            expected = text;
-    }
-    const QByteArray inArray = '[' + token + ']';
-    QCOMPARE(describe(Common::JsonParser().parse(inArray)), describe(QVariantList{expected}));
-    QCOMPARE(describe(Common::JsonParser().parse(token)), describe(expected));
-}
-
-void tst_JsonParser::warningsGoThroughQtLogging_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QStringList>("warnings");
-    QTest::newRow("lone slash") << QByteArray("/ 1") << QStringList{removedSlash};
-    QTest::newRow("unicode escape") << QByteArray(R"("\u00e9")") << QStringList{unicodeEscape};
-    QTest::newRow("both") << QByteArray(R"({/x:"\u1234"})") << QStringList{removedSlash, unicodeEscape};
-}
-
-void tst_JsonParser::warningsGoThroughQtLogging()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QStringList, warnings);
-    for (const QString& warning : warnings)
-        QTest::ignoreMessage(QtWarningMsg, warning.toLatin1().constData());
-    Common::JsonParser().parse(input);
 }
 
 void tst_JsonParser::deviceIsLeftJustAfterTheValue_data()
@@ -361,13 +274,9 @@ void tst_JsonParser::deviceIsLeftJustAfterTheValue_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QByteArray>("rest");
     QTest::newRow("object") << QByteArray(R"({"a":1} rest)") << "{a:int:1}" << QByteArray(" rest");
-    QTest::newRow("array") << QByteArray("[1]]") << "[int:1]" << QByteArray("]");
     QTest::newRow("string") << QByteArray(R"("s"x)") << R"("s")" << QByteArray("x");
-    QTest::newRow("token before space") << QByteArray("12 34") << "int:12" << QByteArray(" 34");
     QTest::newRow("token before comma") << QByteArray("12,34") << "int:12" << QByteArray(",34");
-    QTest::newRow("token before brace") << QByteArray("true}") << "true" << QByteArray("}");
     QTest::newRow("token before newline") << QByteArray("  // c\n  7\nnext") << "int:7" << QByteArray("\nnext");
-    QTest::newRow("token at the end") << QByteArray("7") << "int:7" << QByteArray();
 }
 
 void tst_JsonParser::deviceIsLeftJustAfterTheValue()
@@ -375,54 +284,52 @@ void tst_JsonParser::deviceIsLeftJustAfterTheValue()
     QFETCH(QByteArray, input);
     QFETCH(QString, expected);
     QFETCH(QByteArray, rest);
-    QBuffer buffer;
-    buffer.setData(input);
+    QBuffer buffer(&input);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     QCOMPARE(describe(Common::JsonParser().parse(&buffer)), expected);
-    QCOMPARE(buffer.pos(), qint64(input.size() - rest.size()));
     QCOMPARE(buffer.readAll(), rest);
 }
 
-void tst_JsonParser::devicePositionsCountFromWhereParsingStarts()
+// A fresh position per parse, counted from the device's position; the exception is a copyable
+// runtime error.
+void tst_JsonParser::exceptionCountsFromWhereParsingStarts()
 {
-    QBuffer buffer;
-    buffer.setData("junk\n[1 2]");
+    QByteArray input("junk\n[1 2]");
+    QBuffer buffer(&input);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     QVERIFY(buffer.seek(5));
     try {
         Common::JsonParser().parse(&buffer);
         QFAIL("no exception");
-    } catch (const Common::JsonParserException& e) {
-        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("Expected ']' to close an array"));
-        QCOMPARE(e.line(), 1);
-        QCOMPARE(e.column(), 3);
+    } catch (const std::runtime_error& e) {
+        const Common::JsonParserException copy = dynamic_cast<const Common::JsonParserException&>(e);
+        QCOMPARE(QString::fromLatin1(copy.what()), QStringLiteral("Expected ']' to close an array"));
+        QCOMPARE(copy.line(), 1);
+        QCOMPARE(copy.column(), 3);
     }
 }
 
-void tst_JsonParser::unreadableDeviceIsReported()
+// Failures reach the host: an unreadable device as a failed check, a syntax error of parseNoThrow
+// as one error record.
+void tst_JsonParser::failuresThroughTheHost()
 {
-    ReportRecorder recorder;
+    ReportRecorder recorder(1);
     const Common::JsonParser parser;
+    QCOMPARE(describe(parser.parseNoThrow(R"({"a":[1]})")), QStringLiteral("{a:[int:1]}"));
+    QVERIFY(recorder.isEmpty());
+
     QBuffer closed;
     QCOMPARE(parser.parse(&closed).userType(), int(QMetaType::UnknownType));
     QCOMPARE(parser.parse(static_cast<QIODevice*>(nullptr)).userType(), int(QMetaType::UnknownType));
     QCOMPARE(recorder.reports().size(), 2);
     for (const Corvane::Report& report : recorder.reports()) {
-        QCOMPARE(report.kind, Corvane::Report::Assertion);
         QCOMPARE(report.expression, QStringLiteral("device && device->isReadable()"));
         QCOMPARE(report.function, QStringLiteral("Common::JsonParser::parse"));
-        QCOMPARE(report.file, QStringLiteral("jsonparser"));
         QCOMPARE(report.object, static_cast<const void*>(&parser));
     }
-}
 
-void tst_JsonParser::parseNoThrowLogsOneErrorRecord()
-{
-    ReportRecorder recorder;
-    const Common::JsonParser parser;
-    const QVariant result = parser.parseNoThrow("{\n\"a\": \"abc");
-    QCOMPARE(result.userType(), int(QMetaType::UnknownType));
-    QVERIFY(recorder.reports().isEmpty());
+    QCOMPARE(parser.parseNoThrow("{\n\"a\": \"abc").userType(), int(QMetaType::UnknownType));
+    QCOMPARE(recorder.reports().size(), 2);
     QCOMPARE(recorder.records().size(), 1);
     const Corvane::LogRecord& record = recorder.records().first();
     QCOMPARE(record.level, 3);
@@ -433,37 +340,13 @@ void tst_JsonParser::parseNoThrowLogsOneErrorRecord()
     QCOMPARE(record.message, QStringLiteral("End of file before end of string: abc"));
 }
 
-void tst_JsonParser::parseNoThrowOnGoodInputWritesNothing()
-{
-    ReportRecorder recorder(1);
-    QCOMPARE(describe(Common::JsonParser().parseNoThrow(R"({"a":[1]})")), QStringLiteral("{a:[int:1]}"));
-    QCOMPARE(describe(Common::JsonParser().parseNoThrow("not json")), QStringLiteral("\"not\""));
-    QVERIFY(recorder.isEmpty());
-}
-
-void tst_JsonParser::exceptionIsARuntimeError()
-{
-    try {
-        Common::JsonParser().parse(QByteArray("[1 2]"));
-        QFAIL("no exception");
-    } catch (const std::runtime_error& e) {
-        const Common::JsonParserException copy = dynamic_cast<const Common::JsonParserException&>(e);
-        QCOMPARE(QString::fromLatin1(copy.what()), QStringLiteral("Expected ']' to close an array"));
-        QCOMPARE(copy.line(), 1);
-        QCOMPARE(copy.column(), 3);
-    }
-}
-
 void tst_JsonParser::listHelpers()
 {
     const QStringList texts{QStringLiteral("a"), QStringLiteral("caf\u00e9"), QString()};
     const QList<QByteArray> encoded = Common::stringListToByteArrayList(texts);
     QCOMPARE(encoded, (QList<QByteArray>{"a", "caf\xc3\xa9", ""}));
-    QCOMPARE(Common::byteArrayListToStringList(encoded), (QStringList{"a", QStringLiteral("caf\u00e9"), ""}));
-
-    const QList<QByteArray> withZero{bytes("ab\0cd"), bytes("\0x"), "z"};
-    QCOMPARE(Common::byteArrayListToStringList(withZero), (QStringList{"ab", "", "z"}));
-    QVERIFY(Common::stringListToByteArrayList(QStringList()).isEmpty());
+    QCOMPARE(Common::byteArrayListToStringList(encoded), texts);
+    QCOMPARE(Common::byteArrayListToStringList({bytes("ab\0cd"), bytes("\0x")}), (QStringList{"ab", ""}));
 }
 
 QTEST_GUILESS_MAIN(tst_JsonParser)
