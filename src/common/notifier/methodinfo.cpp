@@ -117,6 +117,12 @@ DecoratedMethodInfo::DecoratedMethodInfo(const DecoratedMethodInfo& other)
     m_decorated = other.m_decorated.load();
 }
 
+DecoratedMethodInfo& DecoratedMethodInfo::operator=(const DecoratedMethodInfo& other)
+{
+    MethodInfo::operator=(other);
+    return *this;
+}
+
 const QByteArray& DecoratedMethodInfo::decoratedSignature() const
 {
     if (!m_decorated) {

@@ -51,6 +51,8 @@ class VENTARI_EXPORT DecoratedMethodInfo : public MethodInfo
 {
 public:
     DecoratedMethodInfo(const DecoratedMethodInfo& other);
+    // Not supported, as for every method info: reports and changes nothing.
+    DecoratedMethodInfo& operator=(const DecoratedMethodInfo& other);
 
     // The code character followed by the signature; empty for an empty signature.
     const QByteArray& decoratedSignature() const;
