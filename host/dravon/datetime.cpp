@@ -19,7 +19,7 @@ DateTime DateTime::fromQDateTime(const QDateTime& dateTime)
                     d.year() * 10000 + d.month() * 100 + d.day());
 }
 
-QDateTime DateTime::toQDateTime(Qt::TimeSpec spec) const
+QDateTime DateTime::toQDateTime(Qt::TimeSpec timeSpec) const
 {
     if (null)
         return QDateTime();
@@ -27,7 +27,7 @@ QDateTime DateTime::toQDateTime(Qt::TimeSpec spec) const
     const QTime t(time / 10000000, time / 100000 % 100, time / 1000 % 100, time % 1000);
     if (!d.isValid() || !t.isValid())
         return QDateTime();
-    return QDateTime(d, t, spec);
+    return QDateTime(d, t, timeSpec);
 }
 
 bool DateTime::operator==(const DateTime& other) const

@@ -19,8 +19,8 @@ struct HOST_EXPORT DateTime
 
     // The wall-clock fields of the given date-time, whatever its zone; an invalid one gives null.
     static DateTime fromQDateTime(const QDateTime& dateTime);
-    // The fields read in the given time spec; null or out-of-range fields give an invalid QDateTime.
-    QDateTime toQDateTime(Qt::TimeSpec spec = Qt::UTC) const;
+    // The fields read in the given time zone kind; null or out-of-range fields give an invalid QDateTime.
+    QDateTime toQDateTime(Qt::TimeSpec timeSpec = Qt::UTC) const;
 
     bool isNull() const { return null; }
     bool operator==(const DateTime& other) const;
