@@ -19,16 +19,6 @@ int EncryptedContentRequest::registeredType()
     return id;
 }
 
-int EncryptedContentRequest::type() const
-{
-    return registeredType();
-}
-
-Request* EncryptedContentRequest::clone() const
-{
-    return new EncryptedContentRequest(*this);
-}
-
 EncryptedContentResponse::EncryptedContentResponse(const QByteArray& content)
     : m_content(content)
 {
@@ -40,16 +30,6 @@ int EncryptedContentResponse::registeredType()
     return id;
 }
 
-int EncryptedContentResponse::type() const
-{
-    return registeredType();
-}
-
-Response* EncryptedContentResponse::clone() const
-{
-    return new EncryptedContentResponse(*this);
-}
-
 ErrorResponse::ErrorResponse(const QString& reason)
     : m_reason(reason)
 {
@@ -59,16 +39,6 @@ int ErrorResponse::registeredType()
 {
     static const int id = qRegisterMetaType<ErrorResponse>("ErrorResponse");
     return id;
-}
-
-int ErrorResponse::type() const
-{
-    return registeredType();
-}
-
-Response* ErrorResponse::clone() const
-{
-    return new ErrorResponse(*this);
 }
 
 namespace {

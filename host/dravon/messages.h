@@ -27,8 +27,17 @@ public:
     virtual Response* clone() const = 0;
 };
 
+// The type() and clone() of a concrete message, from its registeredType() and its copy.
+template <typename Derived, typename Base>
+class MessageOf : public Base
+{
+public:
+    int type() const override { return Derived::registeredType(); }
+    Base* clone() const override { return new Derived(static_cast<const Derived&>(*this)); }
+};
+
 // Asks for a content file of the host's data folder.
-class HOST_EXPORT EncryptedContentRequest : public Request
+class HOST_EXPORT EncryptedContentRequest : public MessageOf<EncryptedContentRequest, Request>
 {
 public:
     EncryptedContentRequest() = default;
@@ -36,8 +45,6 @@ public:
     explicit EncryptedContentRequest(const QByteArray& fileName, const QByteArray& key = QByteArray());
 
     static int registeredType();
-    int type() const override;
-    Request* clone() const override;
 
     QByteArray fileName() const { return m_fileName; }
     QByteArray key() const { return m_key; }
@@ -48,15 +55,13 @@ private:
 };
 
 // A content file, handed over as plain text.
-class HOST_EXPORT EncryptedContentResponse : public Response
+class HOST_EXPORT EncryptedContentResponse : public MessageOf<EncryptedContentResponse, Response>
 {
 public:
     EncryptedContentResponse() = default;
     explicit EncryptedContentResponse(const QByteArray& content);
 
     static int registeredType();
-    int type() const override;
-    Response* clone() const override;
 
     QByteArray content() const { return m_content; }
 
@@ -65,15 +70,13 @@ private:
 };
 
 // The answer to a request that could not be served.
-class HOST_EXPORT ErrorResponse : public Response
+class HOST_EXPORT ErrorResponse : public MessageOf<ErrorResponse, Response>
 {
 public:
     ErrorResponse() = default;
     explicit ErrorResponse(const QString& reason);
 
     static int registeredType();
-    int type() const override;
-    Response* clone() const override;
 
     QString reason() const { return m_reason; }
 
