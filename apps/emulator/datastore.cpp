@@ -15,6 +15,33 @@ bool sameText(const std::string& a, const std::string& b)
     return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+template <typename Value>
+std::vector<Value> valuesOf(const std::map<int, Value>& map)
+{
+    std::vector<Value> all;
+    for (const auto& entry : map)
+        all.push_back(entry.second);
+    return all;
+}
+
+template <typename Value>
+std::optional<Value> findById(const std::map<int, Value>& map, int id)
+{
+    const auto it = map.find(id);
+    return it == map.end() ? std::nullopt : std::optional<Value>(it->second);
+}
+
+// Names are matched without regard to letter case, as the service does.
+template <typename Value>
+std::optional<Value> findByText(const std::map<int, Value>& map, std::string Value::*field, const std::string& text)
+{
+    for (const auto& entry : map) {
+        if (sameText(entry.second.*field, text))
+            return entry.second;
+    }
+    return std::nullopt;
+}
+
 bool passes(const Message& message, MessageFilter filter)
 {
     switch (filter) {
@@ -35,57 +62,37 @@ bool passes(const Message& message, MessageFilter filter)
 std::vector<User> DataStore::users() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<User> all;
-    for (const auto& entry : m_users)
-        all.push_back(entry.second);
-    return all;
+    return valuesOf(m_users);
 }
 
 std::optional<User> DataStore::user(int id) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_users.find(id);
-    if (it == m_users.end())
-        return std::nullopt;
-    return it->second;
+    return findById(m_users, id);
 }
 
 std::optional<User> DataStore::userByName(const std::string& username) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& entry : m_users) {
-        if (sameText(entry.second.username, username))
-            return entry.second;
-    }
-    return std::nullopt;
+    return findByText(m_users, &User::username, username);
 }
 
 std::vector<Symbol> DataStore::symbols() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<Symbol> all;
-    for (const auto& entry : m_symbols)
-        all.push_back(entry.second);
-    return all;
+    return valuesOf(m_symbols);
 }
 
 std::optional<Symbol> DataStore::symbol(int id) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_symbols.find(id);
-    if (it == m_symbols.end())
-        return std::nullopt;
-    return it->second;
+    return findById(m_symbols, id);
 }
 
 std::optional<Symbol> DataStore::symbolByName(const std::string& symbol) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& entry : m_symbols) {
-        if (sameText(entry.second.symbol, symbol))
-            return entry.second;
-    }
-    return std::nullopt;
+    return findByText(m_symbols, &Symbol::symbol, symbol);
 }
 
 std::vector<WatchList> DataStore::watchListsOf(int ownerId) const

@@ -4,49 +4,40 @@
 
 namespace Emulator {
 
-Fault Fault::latency(int ms)
+namespace {
+
+Fault ofKind(FaultKind kind)
 {
     Fault f;
-    f.kind = FaultKind::Latency;
+    f.kind = kind;
+    return f;
+}
+
+} // namespace
+
+Fault Fault::latency(int ms)
+{
+    Fault f = ofKind(FaultKind::Latency);
     f.latencyMs = std::max(0, ms);
     return f;
 }
 
 Fault Fault::errorStatus(int status, const std::string& text)
 {
-    Fault f;
-    f.kind = FaultKind::ErrorStatus;
+    Fault f = ofKind(FaultKind::ErrorStatus);
     f.status = status;
     f.errorText = text;
     return f;
 }
 
-Fault Fault::malformedBody()
-{
-    Fault f;
-    f.kind = FaultKind::MalformedBody;
-    return f;
-}
-
-Fault Fault::missingRateLimitHeaders()
-{
-    Fault f;
-    f.kind = FaultKind::MissingRateLimitHeaders;
-    return f;
-}
+Fault Fault::malformedBody() { return ofKind(FaultKind::MalformedBody); }
+Fault Fault::missingRateLimitHeaders() { return ofKind(FaultKind::MissingRateLimitHeaders); }
+Fault Fault::droppedConnection() { return ofKind(FaultKind::DroppedConnection); }
 
 Fault Fault::malformedRateLimitHeader(HeaderDefect defect)
 {
-    Fault f;
-    f.kind = FaultKind::MalformedRateLimitHeader;
+    Fault f = ofKind(FaultKind::MalformedRateLimitHeader);
     f.defect = defect;
-    return f;
-}
-
-Fault Fault::droppedConnection()
-{
-    Fault f;
-    f.kind = FaultKind::DroppedConnection;
     return f;
 }
 
