@@ -2,6 +2,8 @@
 
 #include <QtCore/QDate>
 
+#include <array>
+
 namespace Ventari {
 namespace {
 
@@ -12,6 +14,37 @@ bool isInt(const QVariant& value) { return value.userType() == QMetaType::Int; }
 [[noreturn]] void fail(const char* message)
 {
     throw FormatException(QString::fromLatin1(message));
+}
+
+// The value under key, which the record cannot do without.
+QVariant required(const QVariantMap& map, const QString& key, const char* failure)
+{
+    const auto it = map.constFind(key);
+    if (it == map.constEnd())
+        fail(failure);
+    return it.value();
+}
+
+// The texts under keys, in order, into fields; missing keys give empty texts.
+template <std::size_t N>
+void readTexts(const QVariantMap& map, const char* const (&keys)[N], std::array<QString, N>& fields)
+{
+    for (std::size_t i = 0; i < N; ++i)
+        fields[i] = map.value(QLatin1String(keys[i])).toString();
+}
+
+// Each element must be a map; one that is not fails the whole list.
+template <typename Record>
+QList<Record> decodeMaps(const QVariantList& list, const char* failure, Record (*decode)(const QVariantMap&))
+{
+    QList<Record> records;
+    records.reserve(list.size());
+    for (const QVariant& value : list) {
+        if (!isMap(value))
+            fail(failure);
+        records.append(decode(value.toMap()));
+    }
+    return records;
 }
 
 // The value of count ASCII digits, or -1.
@@ -77,17 +110,13 @@ QDateTime readJoinDate(const QString& text)
 
 ResponseError decodeResponseError(const QVariantMap& reply)
 {
-    if (!reply.contains(QStringLiteral("response")))
-        fail("Response doesn't contain response field");
-    const QVariant response = reply.value(QStringLiteral("response"));
+    const QVariant response = required(reply, QStringLiteral("response"), "Response doesn't contain response field");
     if (!isMap(response))
         fail("Response is not a map");
-    const QVariantMap responseMap = response.toMap();
-    if (!responseMap.contains(QStringLiteral("status")))
-        fail("Response doesn't contain status number");
 
     ResponseError result;
-    result.status = responseMap.value(QStringLiteral("status")).toInt();
+    result.status =
+        required(response.toMap(), QStringLiteral("status"), "Response doesn't contain status number").toInt();
 
     const QVariant errors = reply.value(QStringLiteral("errors"));
     if (reply.contains(QStringLiteral("errors")) && !isList(errors))
@@ -95,12 +124,11 @@ ResponseError decodeResponseError(const QVariantMap& reply)
     for (const QVariant& error : errors.toList()) {
         if (!isMap(error))
             fail("Errors wrong format");
-        const QVariantMap errorMap = error.toMap();
-        if (!errorMap.contains(QStringLiteral("message")))
-            fail("Errors doesn't contain error text");
+        const QString text =
+            required(error.toMap(), QStringLiteral("message"), "Errors doesn't contain error text").toString();
         if (!result.errorText.isEmpty())
             result.errorText += QLatin1String(", ");
-        result.errorText += errorMap.value(QStringLiteral("message")).toString();
+        result.errorText += text;
     }
     return result;
 }
@@ -108,15 +136,10 @@ ResponseError decodeResponseError(const QVariantMap& reply)
 Message decodeMessage(const QVariantMap& map)
 {
     Message message;
-    if (!map.contains(QStringLiteral("id")))
-        fail("Message doesn't contain id");
-    message.id = map.value(QStringLiteral("id")).toInt();
-    if (!map.contains(QStringLiteral("body")))
-        fail("Message doesn't contain body");
-    message.body = map.value(QStringLiteral("body")).toString();
-    if (!map.contains(QStringLiteral("created_at")))
-        fail("Message doesn't contain created time");
-    message.createdAt = readCreatedAt(map.value(QStringLiteral("created_at")).toString());
+    message.id = required(map, QStringLiteral("id"), "Message doesn't contain id").toInt();
+    message.body = required(map, QStringLiteral("body"), "Message doesn't contain body").toString();
+    message.createdAt =
+        readCreatedAt(required(map, QStringLiteral("created_at"), "Message doesn't contain created time").toString());
     if (!message.createdAt.isValid())
         fail("Message contains wrong date time format");
 
@@ -131,19 +154,14 @@ Message decodeMessage(const QVariantMap& map)
             const QVariant chart = entitiesMap.value(QStringLiteral("chart"));
             if (!isMap(chart))
                 fail("Charts isn't a map");
-            const QVariantMap chartMap = chart.toMap();
-            message.chart[Message::ChartThumb] = chartMap.value(QStringLiteral("thumb")).toString();
-            message.chart[Message::ChartLarge] = chartMap.value(QStringLiteral("large")).toString();
-            message.chart[Message::ChartOriginal] = chartMap.value(QStringLiteral("original")).toString();
+            static const char* const chartKeys[] = {"thumb", "large", "original"};
+            readTexts(chart.toMap(), chartKeys, message.chart);
         } else if (entitiesMap.contains(QStringLiteral("video"))) {
             const QVariant video = entitiesMap.value(QStringLiteral("video"));
             if (!isMap(video))
                 fail("Video isn't a map");
-            const QVariantMap videoMap = video.toMap();
-            message.video[Message::VideoThumb] = videoMap.value(QStringLiteral("thumb")).toString();
-            message.video[Message::VideoDuration] = videoMap.value(QStringLiteral("duration")).toString();
-            message.video[Message::VideoVideo] = videoMap.value(QStringLiteral("video")).toString();
-            message.video[Message::VideoUrl] = videoMap.value(QStringLiteral("url")).toString();
+            static const char* const videoKeys[] = {"thumb", "duration", "video", "url"};
+            readTexts(video.toMap(), videoKeys, message.video);
         }
     }
 
@@ -156,9 +174,8 @@ Message decodeMessage(const QVariantMap& map)
             fail("Likes doesn't contain total");
     }
     if (likesMap.value(QStringLiteral("total")).toInt() != 0) {
-        if (!likesMap.contains(QStringLiteral("user_ids")))
-            fail("Likes non-zero, but there's no user ids");
-        const QVariant userIds = likesMap.value(QStringLiteral("user_ids"));
+        const QVariant userIds =
+            required(likesMap, QStringLiteral("user_ids"), "Likes non-zero, but there's no user ids");
         if (!isList(userIds))
             fail("Likes non-zero, but their format is not a list");
         message.likes = decodeLikedUserIds(userIds.toList());
@@ -173,34 +190,18 @@ Message decodeMessage(const QVariantMap& map)
 
 Messages decodeMessages(const QVariantList& list)
 {
-    Messages messages;
-    messages.reserve(list.size());
-    for (const QVariant& value : list) {
-        if (!isMap(value))
-            fail("Message has wrong format");
-        messages.append(decodeMessage(value.toMap()));
-    }
-    return messages;
+    return decodeMaps(list, "Message has wrong format", &decodeMessage);
 }
 
 UserInfo decodeUserInfo(const QVariantMap& map)
 {
     UserInfo info;
-    if (!map.contains(QStringLiteral("avatar_url")))
-        fail("Response doesn't contain avatar url");
-    info.avatarUrl = map.value(QStringLiteral("avatar_url")).toString();
-    if (!map.contains(QStringLiteral("join_date")))
-        fail("Response doesn't contain join date");
-    info.joinDate = readJoinDate(map.value(QStringLiteral("join_date")).toString());
-    if (!map.contains(QStringLiteral("id")))
-        fail("Response doesn't contain user id");
-    info.id = map.value(QStringLiteral("id")).toInt();
-    if (!map.contains(QStringLiteral("name")))
-        fail("Response doesn't contain name");
-    info.name = map.value(QStringLiteral("name")).toString();
-    if (!map.contains(QStringLiteral("username")))
-        fail("Response doesn't contain user name");
-    info.username = map.value(QStringLiteral("username")).toString();
+    info.avatarUrl = required(map, QStringLiteral("avatar_url"), "Response doesn't contain avatar url").toString();
+    info.joinDate =
+        readJoinDate(required(map, QStringLiteral("join_date"), "Response doesn't contain join date").toString());
+    info.id = required(map, QStringLiteral("id"), "Response doesn't contain user id").toInt();
+    info.name = required(map, QStringLiteral("name"), "Response doesn't contain name").toString();
+    info.username = required(map, QStringLiteral("username"), "Response doesn't contain user name").toString();
     info.isFollowing = map.value(QStringLiteral("is_following")).toBool();
     return info;
 }
@@ -208,29 +209,16 @@ UserInfo decodeUserInfo(const QVariantMap& map)
 SymbolInfo decodeSymbolInfo(const QVariantMap& map)
 {
     SymbolInfo info;
-    if (!map.contains(QStringLiteral("id")))
-        fail("Symbol doesn't contain id");
-    info.id = map.value(QStringLiteral("id")).toInt();
-    if (!map.contains(QStringLiteral("symbol")))
-        fail("Symbol doesn't contain symbol");
-    info.symbol = map.value(QStringLiteral("symbol")).toString();
-    if (!map.contains(QStringLiteral("title")))
-        fail("Symbol doesn't contain title");
-    info.title = map.value(QStringLiteral("title")).toString();
+    info.id = required(map, QStringLiteral("id"), "Symbol doesn't contain id").toInt();
+    info.symbol = required(map, QStringLiteral("symbol"), "Symbol doesn't contain symbol").toString();
+    info.title = required(map, QStringLiteral("title"), "Symbol doesn't contain title").toString();
     info.isFollowing = map.value(QStringLiteral("is_following")).toBool();
     return info;
 }
 
 SymbolInfos decodeSymbolInfos(const QVariantList& list)
 {
-    SymbolInfos symbols;
-    symbols.reserve(list.size());
-    for (const QVariant& value : list) {
-        if (!isMap(value))
-            fail("Symbol is not a map");
-        symbols.append(decodeSymbolInfo(value.toMap()));
-    }
-    return symbols;
+    return decodeMaps(list, "Symbol is not a map", &decodeSymbolInfo);
 }
 
 QSet<int> decodeLikedUserIds(const QVariantList& list)
@@ -250,11 +238,9 @@ WatchLists decodeWatchLists(const QVariantList& list)
     lists.reserve(list.size());
     for (const QVariant& value : list) {
         const QVariantMap map = value.toMap(); // a non-map element reads as an empty map
-        if (!map.contains(QStringLiteral("id")))
-            fail("Watch list doesn't contain id");
-        if (!map.contains(QStringLiteral("name")))
-            fail("Watch list doesn't contain name");
-        lists.append(WatchListItem(map.value(QStringLiteral("id")).toInt(), map.value(QStringLiteral("name")).toString()));
+        const int id = required(map, QStringLiteral("id"), "Watch list doesn't contain id").toInt();
+        const QString name = required(map, QStringLiteral("name"), "Watch list doesn't contain name").toString();
+        lists.append(WatchListItem(id, name));
     }
     return lists;
 }
