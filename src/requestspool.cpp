@@ -112,22 +112,27 @@ void RequestPool::runNextRequest()
     for (const PooledRequest& request : held)
         runRequest(request);
 
-    bool sent = false;
-    for (int priority = 0; priority <= 2 && !sent; ++priority) {
-        QList<PooledRequest>& queue = m_queues[priority];
-        while (!queue.isEmpty() && !sent) {
-            const PooledRequest request = queue.takeFirst();
-            if (request.action->isCancelled()) {
-                request.action->deleteLater();
-                continue;
-            }
-            runRequest(request);
-            sent = true;
-        }
-    }
+    PooledRequest next;
+    if (takeNextRequest(&next))
+        runRequest(next);
     // The timer runs only while something is queued, also after the tick that sent the last one.
     if (m_queues.value(0).isEmpty() && m_queues.value(1).isEmpty() && m_queues.value(2).isEmpty())
         m_timer->stop();
+}
+
+// The oldest request of the most urgent served queue; cancelled ones are dropped on the way.
+bool RequestPool::takeNextRequest(PooledRequest* next)
+{
+    for (int priority = 0; priority <= 2; ++priority) {
+        QList<PooledRequest>& queue = m_queues[priority];
+        while (!queue.isEmpty()) {
+            *next = queue.takeFirst();
+            if (!next->action->isCancelled())
+                return true;
+            next->action->deleteLater();
+        }
+    }
+    return false;
 }
 
 void RequestPool::runRequest(const PooledRequest& request)

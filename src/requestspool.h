@@ -56,6 +56,7 @@ private slots:
 private:
     void addRequest(const PooledRequest& request);
     void runRequest(const PooledRequest& request);
+    bool takeNextRequest(PooledRequest* next);
     PooledRequest findSentRequest(int id);
     PooledRequest takeAnsweredRequest(QNetworkReply* reply);
     void setTimerInterval(int ms);

@@ -56,11 +56,8 @@ void VentariActionHandler::onPooledReplyFinished(int id, const QByteArray& respo
 
 void VentariActionHandler::onPooledReplyError(int id, QNetworkReply::NetworkError, const QString& err)
 {
-    ResponseError error;
-    error.status = -1;
-    error.errorText = err;
     if (VentariAbstractAction* action = takeAction(id, VR_HERE))
-        action->reportError(error);
+        action->reportError(ResponseError(-1, err)); // Qt's error code is not kept
 }
 
 // A reply for an unknown or destroyed action cannot be delivered: it is reported, from the slot

@@ -32,18 +32,15 @@ QByteArray VentariAbstractAction::postData()
 
 bool VentariAbstractAction::processData(const QVariantMap& reply)
 {
-    try {
-        const ResponseError status = decodeResponseError(reply);
-        if (status.status == 200) {
-            emit success();
-            return true;
-        }
-        emit error(status);
-    } catch (const FormatException& e) {
-        emit error(ResponseError(-2, QStringLiteral("Server response error: ") + e.message));
+    ResponseError status;
+    if (!decodeResult([&] { status = decodeResponseError(reply); }))
+        return false;
+    if (status.status != 200) {
+        reportError(status);
+        return false;
     }
-    deleteLater();
-    return false;
+    emit success();
+    return true;
 }
 
 void VentariAbstractAction::processReply(const QByteArray& body)
