@@ -12,6 +12,7 @@
 #include <QtCore/QStringList>
 #include <QtNetwork/QNetworkReply>
 #include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
 
 #include <memory>
 #include <string>
@@ -117,7 +118,7 @@ public:
         m_host = std::make_unique<TestHost>(QStringLiteral("trader"), QByteArray::fromStdString(m_token));
         QCoreApplication::processEvents();
         m_started = !authorized
-            || TestHost::waitFor([this] { return !m_host->authorization()->userInfo().info.username.isEmpty(); });
+            || QTest::qWaitFor([this] { return !m_host->authorization()->userInfo().info.username.isEmpty(); });
         sharedEmulator().clearRequests();
     }
 

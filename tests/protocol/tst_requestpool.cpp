@@ -81,7 +81,7 @@ void tst_RequestPool::queuedInitTakesThePeriodFromTheAuthorization()
     QCoreApplication::processEvents();
     QCOMPARE(period(pool), 10000);
     QVERIFY(poolRecords(recorder).contains(QStringLiteral("New Update Interval:10 sec")));
-    QVERIFY(host.waitFor([&] { return host.authorization()->userInfo().info.username == QLatin1String("alice"); }));
+    QVERIFY(QTest::qWaitFor([&] { return host.authorization()->userInfo().info.username == QLatin1String("alice"); }));
 
     // The subscription to "authorizationChanged" follows the state from now on.
     host.authorization()->resetToken();

@@ -38,21 +38,9 @@ public:
     Ventari::VentariActionHandler* handler() const;
     Kelvar::NotificationManager* notifications() const;
 
-    // Runs the event loop until cond holds or timeoutMs passes; returns cond.
-    template <typename Condition>
-    static bool waitFor(Condition cond, int timeoutMs = 5000);
-
     // Writes the emulator's remote settings into a store.
     static void storeRemoteSettings(SettingsStore* store);
 
 private:
     TemporarySettings m_settings;
 };
-
-#include <QtTest/QTest>
-
-template <typename Condition>
-bool TestHost::waitFor(Condition cond, int timeoutMs)
-{
-    return QTest::qWaitFor(cond, timeoutMs);
-}
