@@ -118,10 +118,7 @@ std::optional<WatchList> DataStore::watchList(int id) const
 std::optional<Message> DataStore::message(int id) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_messages.find(id);
-    if (it == m_messages.end())
-        return std::nullopt;
-    return it->second;
+    return findById(m_messages, id);
 }
 
 std::size_t DataStore::messageCount() const
