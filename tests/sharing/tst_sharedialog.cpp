@@ -188,31 +188,19 @@ void tst_ShareDialog::form()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Share on Ventari"));
     QCOMPARE(dialog.minimumSize(), QSize(412, 221));
     QCOMPARE(dialog.styleSheet(), Ventari::VentariPlugin::pluginStyleSheet());
-    QCOMPARE(form.image->minimumSize(), QSize(128, 128));
-    QCOMPARE(form.image->maximumSize(), QSize(128, 128));
-    QCOMPARE(form.text->minimumHeight(), 128);
-    QCOMPARE(form.text->maximumHeight(), 128);
-    QCOMPARE(form.nameWidget->maximumWidth(), 128);
-    QCOMPARE(form.count->alignment(), Qt::AlignRight | Qt::AlignVCenter);
-    QCOMPARE(form.removeAttachmentButton->toolTip(), QStringLiteral("Remove Attachment"));
     QCOMPARE(form.attach->linkText(), QStringLiteral("Attach screenshot"));
-    QCOMPARE(form.sendButton->text(), QStringLiteral("Send"));
-    QCOMPARE(form.closeButton->text(), QStringLiteral("Close"));
 
     // The form's texts in the form's context, the dialog's own in the class's.
     for (const char* text : {"Attach screenshot", "Remove Attachment", "Send", "Close", "chart1", "TextLabel"})
         QVERIFY2(translator.asked.contains(QStringLiteral("ShareDialog|") + QLatin1String(text)), text);
     QVERIFY(translator.asked.contains(QStringLiteral("Ventari::ShareDialog|Share on Ventari")));
 
-    // An empty dialog: no attachment, no error, nothing to send.
+    // An empty dialog: no attachment, no error, every input open.
     QVERIFY(form.nameWidget->isHidden());
     QVERIFY(form.image->isHidden());
     QVERIFY(!form.attach->isHidden());
     QVERIFY(form.errorLabel->isHidden());
-    QCOMPARE(form.count->text(), QStringLiteral("140"));
-    QVERIFY(!form.sendButton->isEnabled());
     QVERIFY(form.inputsEnabled());
-    QVERIFY(!form.isRed(form.count));
     QVERIFY_NO_REPORTS(recorder);
 }
 
