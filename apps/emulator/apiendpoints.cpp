@@ -353,6 +353,9 @@ Reply ApiEndpoints::share(const Call& call)
     if (const FormPart* chart = call.form.find("chart")) {
         if (!isJpeg(chart->value))
             return Reply::error(422, "The chart must be a JPEG image");
+        if (chart->value.size() >= m_limits.chartBytes)
+            return Reply::error(422, "The chart must be under 1 MB; this one has " + std::to_string(chart->value.size()) +
+                                         " bytes");
         draft.chartJpeg = chart->value;
     }
     if (draft.body.empty() && draft.chartJpeg.empty())

@@ -18,6 +18,7 @@ public:
     {
         int symbolsLimit = 140; // characters in a message
         int urlSymbols = 20;    // what one link counts for
+        std::size_t chartBytes = 1048576; // a posted chart must be smaller
     };
 
     ApiEndpoints(DataStore& store, const ServerClock& clock, Limits limits, std::function<std::string()> baseUrl);

@@ -104,6 +104,8 @@ private slots:
     void actions();
     void shareAsForm();
     void shareAsMultipart();
+    void shareRefusals_data();
+    void shareRefusals();
     void authorizationPage();
     void authorizationPageScript();
     void faults_data();
@@ -671,6 +673,49 @@ void tst_Emulator::shareAsMultipart()
     QCOMPARE(alone.at("user").at("id").get<int>(), 2);
     QVERIFY(!alone.contains("in_reply_to_message_id"));
     QVERIFY(alone.at("entities").contains("chart"));
+}
+
+void tst_Emulator::shareRefusals_data()
+{
+    QTest::addColumn<int>("chartBytes");
+    QTest::addColumn<int>("letters");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("chart a byte under 1 MB") << 1048575 << 10 << 200 << QString();
+    QTest::newRow("chart of 1 MB")
+        << 1048576 << 10 << 422 << QStringLiteral("The chart must be under 1 MB; this one has 1048576 bytes");
+    QTest::newRow("text of 140 with a chart") << 5000 << 140 << 200 << QString();
+    QTest::newRow("text of 141 with a chart")
+        << 5000 << 141 << 422 << QStringLiteral("Message body is over 140 characters");
+}
+
+// Refusals of a post come in the service's envelope, not as the transport's own answer.
+void tst_Emulator::shareRefusals()
+{
+    QFETCH(int, chartBytes);
+    QFETCH(int, letters);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+
+    // Only the first bytes make a JPEG for the service; the rest pads it to the size wanted.
+    QByteArray chart("\xFF\xD8\xFF\xE0");
+    chart += QByteArray(chartBytes - chart.size(), 'j');
+    const std::string token = m_service->issueToken("alice");
+    const int newest = m_service->store().newestMessageId();
+
+    const auto result = post(api("messages/create.json", token),
+                             pluginMultipart(token, std::string(letters, 'x'), -1, chart), multipartType);
+    QVERIFY(result);
+    QCOMPARE(result->status, status);
+    const json reply = bodyOf(result);
+    QCOMPARE(statusOf(reply), status);
+    if (status == 200) {
+        QCOMPARE(reply.at("message").at("id").get<int>(), newest + 1);
+    } else {
+        QCOMPARE(text(reply.at("errors").at(0).at("message").get<std::string>()), error);
+        QCOMPARE(m_service->store().newestMessageId(), newest);
+    }
 }
 
 void tst_Emulator::authorizationPage()

@@ -1,0 +1,515 @@
+#include "sharingfixture.h"
+
+#include "protocolfixture.h"
+
+#include "sharedialog.h"
+#include "ventariplugin.h"
+
+#include <corvane/corvanesink.h>
+#include <kelvar/filedialogs.h>
+#include <kelvar/syslinklabel.h>
+
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QSet>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QTranslator>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QToolButton>
+#include <QtTest/QtTest>
+
+using namespace SharingTest;
+using Ventari::ResponseError;
+using Ventari::ShareDialog;
+
+namespace {
+
+const QString shareCounter = QStringLiteral("Feature.Ventari_TryShareAnIdea.count");
+const QColor red(255, 0, 0);
+
+// The dialog's widgets, found by their object names.
+struct Form
+{
+    explicit Form(QWidget* dialog)
+        : nameWidget(dialog->findChild<QWidget*>(QStringLiteral("nameWidget")))
+        , attName(dialog->findChild<QLabel*>(QStringLiteral("attName")))
+        , removeAttachmentButton(dialog->findChild<QToolButton*>(QStringLiteral("removeAttachmentButton")))
+        , attach(dialog->findChild<SysLinkLabel*>(QStringLiteral("attach")))
+        , count(dialog->findChild<QLabel*>(QStringLiteral("count")))
+        , image(dialog->findChild<QLabel*>(QStringLiteral("image")))
+        , text(dialog->findChild<QPlainTextEdit*>(QStringLiteral("text")))
+        , errorLabel(dialog->findChild<QLabel*>(QStringLiteral("errorLabel")))
+        , sendButton(dialog->findChild<QPushButton*>(QStringLiteral("sendButton")))
+        , closeButton(dialog->findChild<QPushButton*>(QStringLiteral("closeButton")))
+    {
+    }
+
+    bool isComplete() const
+    {
+        return nameWidget && attName && removeAttachmentButton && attach && count && image && text && errorLabel
+            && sendButton && closeButton;
+    }
+    bool isRed(QWidget* widget) const { return widget->palette().color(QPalette::WindowText) == red; }
+    bool inputsEnabled() const
+    {
+        return attach->isEnabled() && text->isEnabled() && removeAttachmentButton->isEnabled();
+    }
+    bool inputsDisabled() const
+    {
+        return !attach->isEnabled() && !text->isEnabled() && !removeAttachmentButton->isEnabled() && !sendButton->isEnabled();
+    }
+
+    QWidget* nameWidget;
+    QLabel* attName;
+    QToolButton* removeAttachmentButton;
+    SysLinkLabel* attach;
+    QLabel* count;
+    QLabel* image;
+    QPlainTextEdit* text;
+    QLabel* errorLabel;
+    QPushButton* sendButton;
+    QPushButton* closeButton;
+};
+
+// A dialog whose attachment measures as many JPEG bytes as the test says; the rule is the dialog's.
+class MeasuredShareDialog : public ShareDialog
+{
+public:
+    explicit MeasuredShareDialog(qint64 size)
+        : ShareDialog(nullptr)
+        , m_size(size)
+    {
+    }
+
+protected:
+    qint64 encodedJpegSize(const QImage&) const override { return m_size; }
+
+private:
+    qint64 m_size;
+};
+
+// Notes every text the application is asked to translate, as "context|source".
+class RecordingTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        asked.insert(QString::fromLatin1(context) + QLatin1Char('|') + QString::fromUtf8(source));
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+    mutable QSet<QString> asked;
+};
+
+// Answers the host's open-file dialog for the user and notes how it was asked.
+struct FileChoices
+{
+    FileChoices()
+    {
+        Kelvar::setOpenFileChooser([this](QWidget* parent, const QString& caption, const QString& dir, const QString& filter) {
+            asked.append(QStringList{caption, dir, filter});
+            parents.append(parent);
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        });
+    }
+    ~FileChoices() { Kelvar::setOpenFileChooser(nullptr); }
+
+    QStringList answers;
+    QList<QStringList> asked;
+    QList<QWidget*> parents;
+};
+
+void clickLink(SysLinkLabel* label)
+{
+    QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(4, label->height() / 2));
+}
+
+} // namespace
+
+// The share dialog offscreen: its form, count and attachment rules, and its posts to the emulator.
+class tst_ShareDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void form();
+    void hostWindow();
+    void characterCount_data();
+    void characterCount();
+    void attachmentSize_data();
+    void attachmentSize();
+    void attachmentName_data();
+    void attachmentName();
+    void attachFromFile();
+    void sendAndSucceed();
+    void sendAndFail();
+    void signOutHides();
+
+private:
+    Ventari::VentariPlugin m_plugin;
+};
+
+// The host registers the theme bundle before any dialog is built.
+void tst_ShareDialog::initTestCase()
+{
+    m_plugin.init();
+    QVERIFY(!Ventari::VentariPlugin::pluginStyleSheet().isEmpty());
+}
+
+void tst_ShareDialog::init()
+{
+    ProtocolTest::resetEmulator();
+}
+
+void tst_ShareDialog::cleanupTestCase()
+{
+    m_plugin.term();
+}
+
+void tst_ShareDialog::form()
+{
+    TestHost host;
+    ReportRecorder recorder;
+    RecordingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    ShareDialog dialog(nullptr);
+    QCoreApplication::removeTranslator(&translator);
+    const Form form(&dialog);
+    QVERIFY(form.isComplete());
+
+    QCOMPARE(dialog.objectName(), QStringLiteral("VentariShareDialog"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Share on Ventari"));
+    QCOMPARE(dialog.minimumSize(), QSize(412, 221));
+    QCOMPARE(dialog.styleSheet(), Ventari::VentariPlugin::pluginStyleSheet());
+    QCOMPARE(form.attach->linkText(), QStringLiteral("Attach screenshot"));
+
+    // The form's texts in the form's context, the dialog's own in the class's.
+    for (const char* text : {"Attach screenshot", "Remove Attachment", "Send", "Close", "chart1", "TextLabel"})
+        QVERIFY2(translator.asked.contains(QStringLiteral("ShareDialog|") + QLatin1String(text)), text);
+    QVERIFY(translator.asked.contains(QStringLiteral("Ventari::ShareDialog|Share on Ventari")));
+
+    // An empty dialog: no attachment, no error, every input open.
+    QVERIFY(form.nameWidget->isHidden());
+    QVERIFY(form.image->isHidden());
+    QVERIFY(!form.attach->isHidden());
+    QVERIFY(form.errorLabel->isHidden());
+    QVERIFY(form.inputsEnabled());
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+// Shown as a host window: counted, fixed in size, its place kept; the editor has the focus.
+void tst_ShareDialog::hostWindow()
+{
+    TestHost host;
+    const qint64 shown = qMax<qint64>(0, Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")));
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")), shown + 1);
+    QCOMPARE(dialog.focusWidget(), form.text);
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    QTest::mouseClick(form.closeButton, Qt::LeftButton);
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!host.settings().store()->value("Geometry/VentariShareDialog").toByteArray().isEmpty());
+}
+
+void tst_ShareDialog::characterCount_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("attached");
+    QTest::addColumn<int>("remaining");
+    QTest::addColumn<bool>("sendable");
+
+    QTest::newRow("empty") << QString() << false << 140 << false;
+    QTest::newRow("one letter") << QStringLiteral("a") << false << 139 << true;
+    QTest::newRow("140 letters") << QString(140, QLatin1Char('x')) << false << 0 << true;
+    QTest::newRow("141 letters") << QString(141, QLatin1Char('x')) << false << -1 << false;
+    QTest::newRow("blank") << QStringLiteral(" ") << false << 139 << true;
+    QTest::newRow("letters count once") << QString::fromUtf8("\xC3\xBC" "ber \xE6\xA0\xAA") << false << 134 << true;
+    QTest::newRow("attachment alone") << QString() << true << 100 << true;
+    QTest::newRow("attachment and 100") << QString(100, QLatin1Char('x')) << true << 0 << true;
+    QTest::newRow("attachment and 101") << QString(101, QLatin1Char('x')) << true << -1 << false;
+    // 4 + 1 + 22 for "http://example.c" + 1 for the "o" after it.
+    QTest::newRow("link") << QStringLiteral("Look http://example.co") << false << 112 << true;
+    // "https://a.b.c" up to its last full stop and one more character; "/path" counts on.
+    QTest::newRow("link with a path") << QStringLiteral("https://a.b.co/path") << false << 140 - 22 - 6 << true;
+    QTest::newRow("two links") << QStringLiteral("http://a.io/x https://b.co") << false << 140 - (22 + 3 + 1 + 22 + 1) << true;
+    QTest::newRow("no full stop, no link") << QStringLiteral("http://localhost") << false << 124 << true;
+    QTest::newRow("no colon, no link") << QStringLiteral("www.example.com") << false << 125 << true;
+}
+
+void tst_ShareDialog::characterCount()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, attached);
+    QFETCH(int, remaining);
+    QFETCH(bool, sendable);
+
+    TestHost host;
+    ReportRecorder recorder;
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    if (attached)
+        dialog.setAttachment(QStringLiteral("chart"), testPicture());
+    dialog.setText(text);
+
+    QCOMPARE(form.count->text(), QString::number(remaining));
+    QCOMPARE(form.count->property("negative").toBool(), remaining < 0);
+    QCOMPARE(form.isRed(form.count), remaining < 0);
+    QCOMPARE(form.sendButton->isEnabled(), sendable);
+    QCOMPARE(form.text->textCursor().position(), text.length());
+
+    // Typing goes through the same count.
+    form.text->setFocus();
+    QTest::keyClicks(form.text, QStringLiteral("ab"));
+    QCOMPARE(form.count->text(), QString::number(remaining - 2));
+    QCOMPARE(form.isRed(form.count), remaining - 2 < 0);
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+void tst_ShareDialog::attachmentSize_data()
+{
+    QTest::addColumn<qint64>("size"); // -1: the dialog's own measure of the picture
+    QTest::addColumn<bool>("noisy");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("a byte under 1 MB") << qint64(1048575) << false << true;
+    QTest::newRow("1 MB") << qint64(1048576) << false << false;
+    QTest::newRow("small picture") << qint64(-1) << false << true;
+    QTest::newRow("picture of noise") << qint64(-1) << true << false;
+}
+
+void tst_ShareDialog::attachmentSize()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, noisy);
+    QFETCH(bool, accepted);
+
+    TestHost host;
+    QImage picture = testPicture();
+    if (noisy) {
+        picture = QImage(1600, 1600, QImage::Format_RGB32);
+        QRandomGenerator random(11);
+        for (int y = 0; y < picture.height(); ++y)
+            random.fillRange(reinterpret_cast<quint32*>(picture.scanLine(y)), picture.width());
+        QVERIFY(jpegOf(picture).size() >= 1048576);
+    }
+    ReportRecorder recorder;
+    std::unique_ptr<ShareDialog> dialog(size < 0 ? new ShareDialog(nullptr) : new MeasuredShareDialog(size));
+    const Form form(dialog.get());
+    dialog->setText(QStringLiteral("My chart"));
+    dialog->setAttachment(QStringLiteral("chart"), picture);
+
+    QCOMPARE(form.sendButton->isEnabled(), accepted);
+    QCOMPARE(form.errorLabel->isHidden(), accepted);
+    QCOMPARE(form.count->text(), QStringLiteral("92"));
+    if (!accepted) {
+        QCOMPARE(form.errorLabel->text(), QStringLiteral("File should be under 1MB"));
+        QCOMPARE(form.errorLabel->toolTip(), QStringLiteral("File should be under 1MB"));
+    }
+
+    // Taking the attachment away clears the refusal; the text alone can go.
+    QTest::mouseClick(form.removeAttachmentButton, Qt::LeftButton);
+    QVERIFY(form.errorLabel->isHidden());
+    QVERIFY(form.nameWidget->isHidden());
+    QVERIFY(form.image->isHidden());
+    QVERIFY(!form.attach->isHidden());
+    QCOMPARE(form.count->text(), QStringLiteral("132"));
+    QVERIFY(form.sendButton->isEnabled());
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+void tst_ShareDialog::attachmentName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("14 characters") << QStringLiteral("abcdefghijklmn") << QStringLiteral("abcdefghijklmn");
+    QTest::newRow("15 characters") << QStringLiteral("abcdefghijklmno") << QStringLiteral("abcdef...jklmno");
+    QTest::newRow("20 characters") << QStringLiteral("abcdefghijklmnopqrst") << QStringLiteral("abcdef...opqrst");
+    QTest::newRow("short") << QStringLiteral("c") << QStringLiteral("c");
+}
+
+void tst_ShareDialog::attachmentName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, shown);
+
+    TestHost host;
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    dialog.setAttachment(name, testPicture(200, 100));
+    QCOMPARE(form.attName->text(), shown);
+    QCOMPARE(form.attName->toolTip(), name);
+    QVERIFY(!form.nameWidget->isHidden());
+    QVERIFY(!form.image->isHidden());
+    QVERIFY(form.attach->isHidden());
+    // The preview fills the square, whatever the picture's shape.
+    QCOMPARE(form.image->pixmap(Qt::ReturnByValue).size(), QSize(128, 128));
+}
+
+void tst_ShareDialog::attachFromFile()
+{
+    TestHost host;
+    QTemporaryDir folder;
+    const QString picturePath = folder.filePath(QStringLiteral("My screen.v2.png"));
+    QVERIFY(testPicture().save(picturePath));
+    const QString notAPicture = folder.filePath(QStringLiteral("notes.png"));
+    QFile notes(notAPicture);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("plain words") > 0);
+    notes.close();
+
+    ReportRecorder recorder;
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    FileChoices choices;
+    choices.answers = QStringList{picturePath, notAPicture, QString()};
+
+    const QString filter = QStringLiteral("All Images (*.jpg *.png *.gif)");
+    clickLink(form.attach);
+    QCOMPARE(choices.asked.size(), 1);
+    QCOMPARE(choices.asked.at(0), (QStringList{QStringLiteral("Open Image"), QString(), filter}));
+    QCOMPARE(choices.parents.at(0), &dialog);
+    QCOMPARE(form.attName->text(), QStringLiteral("My screen"));
+    QVERIFY(!form.image->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(form.count->text(), QStringLiteral("100"));
+
+    // A file that is no picture, then a cancelled choice: nothing is attached, nothing is said.
+    QTest::mouseClick(form.removeAttachmentButton, Qt::LeftButton);
+    clickLink(form.attach);
+    clickLink(form.attach);
+    QCOMPARE(choices.asked.size(), 3);
+    QCOMPARE(choices.asked.at(1).at(1), QFileInfo(picturePath).absolutePath());
+    QCOMPARE(choices.asked.at(2).at(1), QFileInfo(picturePath).absolutePath());
+    QVERIFY(form.image->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(!form.attach->isHidden());
+    QVERIFY(form.errorLabel->isHidden());
+    QCOMPARE(form.count->text(), QStringLiteral("140"));
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+void tst_ShareDialog::sendAndSucceed()
+{
+    ProtocolTest::StartedHost started(true);
+    QVERIFY(started.isStarted());
+    ReportRecorder recorder;
+    const qint64 sent = Corvane::counterValue(shareCounter);
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    const QImage picture = testPicture(160, 90);
+    const QString text = QStringLiteral("Breakout on $AAPL, see http://example.com");
+    dialog.setText(text);
+    dialog.setAttachment(QStringLiteral("AAPL daily"), picture);
+    dialog.setInReplyToMessageId(10005);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QVERIFY(form.inputsDisabled());
+    QVERIFY(form.errorLabel->isHidden());
+    QCOMPARE(Corvane::counterValue(shareCounter), sent + 1);
+
+    QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
+    QVERIFY(form.text->toPlainText().isEmpty());
+    QVERIFY(form.nameWidget->isHidden());
+    QVERIFY(form.image->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(!form.attach->isHidden());
+    QCOMPARE(form.count->text(), QStringLiteral("140"));
+    QVERIFY(form.inputsEnabled());
+
+    QJsonObject message = newestMessage(QStringLiteral("streams/symbol/AAPL.json"));
+    QCOMPARE(message.value(QStringLiteral("body")).toString(), text);
+    QCOMPARE(message.value(QStringLiteral("in_reply_to_message_id")).toInt(), 10005);
+    const QString chart = message.value(QStringLiteral("entities")).toObject().value(QStringLiteral("chart")).toObject()
+                              .value(QStringLiteral("original")).toString();
+    QCOMPARE(download(chart), jpegOf(picture));
+
+    // A late error of a finished send finds nothing to report.
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "onError", Q_ARG(ResponseError, ResponseError(-1, QStringLiteral("late")))));
+    QVERIFY(form.errorLabel->isHidden());
+    QVERIFY(!form.sendButton->isEnabled());
+
+    // The emptied dialog answers nobody any more, and sends text alone as a form.
+    dialog.setText(QStringLiteral("Plain words"));
+    dialog.show();
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
+    message = newestMessage(QStringLiteral("streams/user/alice.json"));
+    QCOMPARE(message.value(QStringLiteral("body")).toString(), QStringLiteral("Plain words"));
+    QVERIFY(!message.contains(QStringLiteral("in_reply_to_message_id")));
+    QVERIFY(!message.value(QStringLiteral("entities")).toObject().contains(QStringLiteral("chart")));
+    QCOMPARE(Corvane::counterValue(shareCounter), sent + 2);
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+void tst_ShareDialog::sendAndFail()
+{
+    ProtocolTest::StartedHost started(true);
+    QVERIFY(started.isStarted());
+    ReportRecorder recorder;
+    const qint64 sent = Corvane::counterValue(shareCounter);
+    const int newest = sharedEmulator().store().newestMessageId();
+    ShareDialog dialog(nullptr);
+    const Form form(&dialog);
+    dialog.setText(QStringLiteral("In reply to nothing"));
+    dialog.setAttachment(QStringLiteral("chart"), testPicture());
+    dialog.setInReplyToMessageId(5); // the service has no such message
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !form.errorLabel->isHidden(); }));
+    QVERIFY2(form.errorLabel->text().endsWith(QStringLiteral("server replied: Not Found")), qPrintable(form.errorLabel->text()));
+    QCOMPARE(form.errorLabel->toolTip(), form.errorLabel->text());
+    QVERIFY(form.isRed(form.errorLabel));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(form.text->toPlainText(), QStringLiteral("In reply to nothing"));
+    QVERIFY(!form.image->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(form.inputsEnabled());
+    QVERIFY(form.sendButton->isEnabled());
+    QCOMPARE(sharedEmulator().store().newestMessageId(), newest);
+
+    // Another try goes out with the same content and hides the error while it is under way.
+    dialog.setInReplyToMessageId(-1);
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QVERIFY(form.errorLabel->isHidden());
+    QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
+    QCOMPARE(sharedEmulator().store().newestMessageId(), newest + 1);
+    QCOMPARE(Corvane::counterValue(shareCounter), sent + 2);
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+void tst_ShareDialog::signOutHides()
+{
+    ProtocolTest::StartedHost started(true);
+    QVERIFY(started.isStarted());
+    ReportRecorder recorder;
+    ShareDialog dialog(nullptr);
+    dialog.setText(QStringLiteral("kept"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    // A change that leaves the user signed in leaves the dialog open.
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "onAuthorizationChanged"));
+    QVERIFY(dialog.isVisible());
+
+    started.authorization()->resetToken();
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(Form(&dialog).text->toPlainText(), QStringLiteral("kept"));
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+QTEST_MAIN(tst_ShareDialog)
+#include "tst_sharedialog.moc"
