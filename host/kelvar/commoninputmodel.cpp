@@ -12,7 +12,7 @@ int CommonInputModel::rowCount(const QModelIndex& parent) const
 
 QVariant CommonInputModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!isEntry(index))
         return QVariant();
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return QString::fromUtf8(m_values.at(index.row()));
@@ -21,8 +21,7 @@ QVariant CommonInputModel::data(const QModelIndex& index, int role) const
 
 bool CommonInputModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (role != Qt::EditRole
-        || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (role != Qt::EditRole || !isEntry(index))
         return false;
     const QByteArray entry = value.toString().toUtf8();
     if (!acceptsValue(entry))
@@ -82,6 +81,12 @@ void CommonInputModel::setMaximumCount(int count)
 {
     m_maximumCount = qMax(1, count);
     dropBeyondMaximum();
+}
+
+// Views ask for rows that do not exist (a combo box with no current entry); they get nothing.
+bool CommonInputModel::isEntry(const QModelIndex& index) const
+{
+    return index.isValid() && index.model() == this && index.row() < m_values.size();
 }
 
 void CommonInputModel::dropBeyondMaximum()

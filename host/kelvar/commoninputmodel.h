@@ -37,6 +37,7 @@ public:
     void setMaximumCount(int count);
 
 private:
+    bool isEntry(const QModelIndex& index) const;
     void dropBeyondMaximum();
 
     QList<QByteArray> m_values;
