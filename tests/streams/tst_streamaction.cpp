@@ -219,6 +219,7 @@ void tst_StreamAction::subjects()
     QFETCH(bool, following);
     QFETCH(int, subjectId);
 
+    ReportRecorder recorder;
     const auto page = load(authorized, stream, value);
     QVERIFY(page);
     QCOMPARE(page->events, (QStringList{"success", "following", "streamId", "dataObtained"}));
@@ -231,6 +232,7 @@ void tst_StreamAction::subjects()
     const auto stored = sharedEmulator().store().message(page->messages.first().id);
     QCOMPARE(page->messages.first().body, QString::fromStdString(stored->body));
     QCOMPARE(page->messages.first().likes.size(), int(stored->likes.size()));
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 void tst_StreamAction::followShowsOnNextPage_data()
@@ -250,6 +252,7 @@ void tst_StreamAction::followShowsOnNextPage()
     QFETCH(QByteArray, value);
     QFETCH(int, kind);
 
+    ReportRecorder recorder;
     QList<bool> states;
     for (bool unfollow : {false, true}) {
         const auto page = load(true, stream, value);
@@ -266,6 +269,7 @@ void tst_StreamAction::followShowsOnNextPage()
     QVERIFY(last);
     states += last->following;
     QCOMPARE(states, (QList<bool>{false, true, false}));
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 void tst_StreamAction::refusals_data()
@@ -291,11 +295,13 @@ void tst_StreamAction::refusals()
     QFETCH(bool, authorized);
     QFETCH(int, status);
 
+    ReportRecorder recorder;
     const auto page = load(authorized, stream, value);
     QVERIFY(page);
     QCOMPARE(page->request.status, status);
     QCOMPARE(page->events, QStringList{"error"});
     QCOMPARE(page->error.status, -1);
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 void tst_StreamAction::replyBodies_data()
@@ -366,6 +372,7 @@ void tst_StreamAction::generatorReachesEveryStream()
         streams.append({fixed, QByteArray()});
     QCOMPARE(streams.size(), 12 + 6 + 2 + 7);
 
+    ReportRecorder recorder;
     const int before = emulator.store().newestMessageId();
     for (int i = 0; i < 72; ++i)
         emulator.generateMessage();
@@ -374,6 +381,7 @@ void tst_StreamAction::generatorReachesEveryStream()
         QVERIFY(page);
         QVERIFY2(page->ids().value(0, -1) > before, stream.first + ' ' + stream.second);
     }
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 QTEST_MAIN(tst_StreamAction)

@@ -332,6 +332,7 @@ void tst_Streams::inputModelEntries()
     QFETCH(int, maximum);
     QFETCH(QByteArrayList, expected);
 
+    ReportRecorder recorder;
     StreamIdInputModel model{QByteArray()};
     model.setMaximumCount(maximum);
     for (const QByteArray& value : entered)
@@ -342,6 +343,7 @@ void tst_Streams::inputModelEntries()
         QCOMPARE(model.data(model.index(row), Qt::DisplayRole).toString(), QString::fromUtf8(expected.at(row)));
         QCOMPARE(model.data(model.index(row), Qt::EditRole).toString(), QString::fromUtf8(expected.at(row)));
     }
+    QVERIFY(recorder.isEmpty());
 }
 
 void tst_Streams::storedHistory_data()
@@ -389,6 +391,7 @@ void tst_Streams::storedHistory()
 // Replacing the watch lists is one reset, and a combo control over the model keeps what it shows.
 void tst_Streams::setItemsIsOneReset()
 {
+    ReportRecorder recorder;
     StreamIdInputModel model{QByteArray()};
     model.addValue("Tech");
     model.addValue("Energy");
@@ -405,6 +408,7 @@ void tst_Streams::setItemsIsOneReset()
     QCOMPARE(removed.size(), 0);
     QCOMPARE(comboItems(&control), (QStringList{"Metals", "Energy", "Bonds"}));
     QCOMPARE(control.value(), QByteArray("Energy"));
+    QVERIFY(recorder.isEmpty());
 }
 
 // Names entered in the user editor are remembered, offered again after a restart, and every
