@@ -14,6 +14,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QLocale>
+#include <QtCore/QRegularExpression>
 #include <QtNetwork/QNetworkAccessManager>
 
 #include <cmath>
@@ -40,6 +41,13 @@ int periodOf(qint64 seconds, qint64 floor)
 QString textOf(const QDateTime& time)
 {
     return QLocale::c().toString(time.toUTC(), QStringLiteral("ddd MMM d HH:mm:ss yyyy 'GMT'"));
+}
+
+// Qt's error texts name the request's address, token and all, and they reach the user's screen.
+QString withoutAccessToken(QString text)
+{
+    static const QRegularExpression token(QStringLiteral("(access_token=)[^&#\\s]+"));
+    return text.replace(token, QStringLiteral("\\1***"));
 }
 
 } // namespace
@@ -278,7 +286,7 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
             return;
         }
     }
-    emit replyError(id, code, reply->errorString());
+    emit replyError(id, code, withoutAccessToken(reply->errorString()));
 }
 
 void RequestPool::showOutOfRequestsNotification(const QDateTime& reset)

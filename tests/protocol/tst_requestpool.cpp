@@ -67,6 +67,7 @@ private slots:
     void actionGoneIsDropped_data();
     void actionGoneIsDropped();
     void repliesOutOfOrderAreMatchedByTheirIds();
+    void networkErrorTextHidesTheToken();
 };
 
 void tst_RequestPool::initTestCase()
@@ -561,6 +562,25 @@ void tst_RequestPool::repliesOutOfOrderAreMatchedByTheirIds()
     QCOMPARE(outcome.events, (QStringList{QStringLiteral("quick:success"), QStringLiteral("slow:success")}));
     QCOMPARE(poolRecords(recorder).filter(QStringLiteral("Response received")),
              (QStringList{QStringLiteral("Request 1. Response received."), QStringLiteral("Request 0. Response received.")}));
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// The error text names the address the request went to, but never the token it carried.
+void tst_RequestPool::networkErrorTextHidesTheToken()
+{
+    StartedHost started(true);
+    QVERIFY(started.isStarted());
+    sharedEmulator().addFault(Fault::errorStatus(500).times(1));
+
+    ReportRecorder recorder;
+    Outcome outcome;
+    QVERIFY(started.execute(outcome, QStringLiteral("a"), 1, QStringLiteral("streams/trending.json"), 1));
+    QVERIFY(outcome.waitForEvents(1));
+    QCOMPARE(outcome.events, QStringList{QStringLiteral("a:error")});
+    QCOMPARE(requestsTo(QStringLiteral("streams/trending.json")).at(0).queryValue("access_token"), started.token());
+    QCOMPARE(outcome.error.status, -1);
+    QCOMPARE(outcome.error.errorText, QStringLiteral("Error transferring ") + apiUrl(QStringLiteral("streams/trending.json"))
+                                          + QStringLiteral("?access_token=*** - server replied: Internal Server Error"));
     QVERIFY(recorder.reports().isEmpty());
 }
 
