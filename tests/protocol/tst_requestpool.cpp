@@ -25,6 +25,15 @@ int period(RequestPool* pool)
     return interval == pool->timerInterval() ? interval : -1;
 }
 
+// The service's limit used up; it resets 30 s after the server's "Date".
+void useUpTheLimit()
+{
+    Emulator::Service& service = sharedEmulator();
+    service.setServerTime(serverTime);
+    service.setResetTime(serverTime + 30);
+    service.setRemaining(0);
+}
+
 // How often the request with this id was sent.
 int runs(const ReportRecorder& recorder, int id)
 {
@@ -280,9 +289,7 @@ void tst_RequestPool::outOfRequestsPeriod()
     QVERIFY(started.isStarted());
     RequestPool* pool = started.pool();
     Emulator::Service& service = sharedEmulator();
-    service.setServerTime(serverTime);
-    service.setResetTime(serverTime + 30);
-    service.setRemaining(0);
+    useUpTheLimit();
 
     ReportRecorder recorder;
     QSignalSpy poolSignal(pool, SIGNAL(outOfRequests(QDateTime)));
@@ -427,9 +434,7 @@ void tst_RequestPool::refusedUrgentRequestsWaitForTheTick()
     QVERIFY(started.isStarted());
     RequestPool* pool = started.pool();
     Emulator::Service& service = sharedEmulator();
-    service.setServerTime(serverTime);
-    service.setResetTime(serverTime + 30);
-    service.setRemaining(0);
+    useUpTheLimit();
 
     ReportRecorder recorder;
     Outcome outcome;
@@ -470,7 +475,7 @@ void tst_RequestPool::actionGoneIsDropped_data()
 {
     QTest::addColumn<int>("priority");
     QTest::addColumn<bool>("authorized");  // with a token that the service has revoked
-    QTest::addColumn<int>("remaining");    // -1: plenty
+    QTest::addColumn<bool>("limitUsedUp");
     QTest::addColumn<int>("status");       // an error status the service answers with, or 0
     QTest::addColumn<bool>("waitInQueue"); // gone while queued rather than while out
     QTest::addColumn<QString>("report");
@@ -479,15 +484,15 @@ void tst_RequestPool::actionGoneIsDropped_data()
     const QString handler = QStringLiteral("ventariactionhandler Ventari::VentariActionHandler::");
     const QString poolText = QStringLiteral(": request.action != NULL");
     const QString handlerText = QStringLiteral(": m_actions.value(id) != NULL");
-    QTest::newRow("queued, at its tick") << 2 << false << -1 << 0 << true << pool + QStringLiteral("takeNextRequest") + poolText;
+    QTest::newRow("queued, at its tick") << 2 << false << false << 0 << true << pool + QStringLiteral("takeNextRequest") + poolText;
     QTest::newRow("held for the limit, at the tick")
-        << 1 << false << 0 << 0 << true << pool + QStringLiteral("runNextRequest") + poolText;
+        << 1 << false << true << 0 << true << pool + QStringLiteral("runNextRequest") + poolText;
     QTest::newRow("out, refused for the limit")
-        << 1 << false << 0 << 0 << false << pool + QStringLiteral("onResponseError") + poolText;
+        << 1 << false << true << 0 << false << pool + QStringLiteral("onResponseError") + poolText;
     QTest::newRow("out, refused for authentication")
-        << 1 << true << -1 << 0 << false << pool + QStringLiteral("onResponseError") + poolText;
-    QTest::newRow("out, answered") << 1 << false << -1 << 0 << false << handler + QStringLiteral("onPooledReplyFinished") + handlerText;
-    QTest::newRow("out, failed") << 1 << false << -1 << 500 << false << handler + QStringLiteral("onPooledReplyError") + handlerText;
+        << 1 << true << false << 0 << false << pool + QStringLiteral("onResponseError") + poolText;
+    QTest::newRow("out, answered") << 1 << false << false << 0 << false << handler + QStringLiteral("onPooledReplyFinished") + handlerText;
+    QTest::newRow("out, failed") << 1 << false << false << 500 << false << handler + QStringLiteral("onPooledReplyError") + handlerText;
 }
 
 // An action deleted by its owner while its request waits or is out is never touched again.
@@ -495,7 +500,7 @@ void tst_RequestPool::actionGoneIsDropped()
 {
     QFETCH(int, priority);
     QFETCH(bool, authorized);
-    QFETCH(int, remaining);
+    QFETCH(bool, limitUsedUp);
     QFETCH(int, status);
     QFETCH(bool, waitInQueue);
     QFETCH(QString, report);
@@ -505,11 +510,8 @@ void tst_RequestPool::actionGoneIsDropped()
     Emulator::Service& service = sharedEmulator();
     if (authorized)
         QVERIFY(service.revokeToken(started.token()));
-    if (remaining >= 0) {
-        service.setServerTime(serverTime);
-        service.setResetTime(serverTime + 30);
-        service.setRemaining(remaining);
-    }
+    if (limitUsedUp)
+        useUpTheLimit();
     if (status)
         service.addFault(Fault::errorStatus(status).times(1));
 
@@ -531,7 +533,7 @@ void tst_RequestPool::actionGoneIsDropped()
     QVERIFY(QTest::qWaitFor([&] { return !recorder.reports().isEmpty(); }));
     QCOMPARE(reportsOf(recorder), QStringList{report});
     QVERIFY(outcome.events.isEmpty());
-    QCOMPARE(runs(recorder, id), remaining == 0 && waitInQueue ? 1 : int(!waitInQueue));
+    QCOMPARE(runs(recorder, id), limitUsedUp || !waitInQueue ? 1 : 0);
 
     // The pool goes on as before.
     service.setRemaining(10);
