@@ -3,7 +3,6 @@
 
 #include "actions/ventariuserinfoaction.h"
 #include "authorization/authorization.h"
-#include "authorization/authorizationdialog.h"
 #include "requestspool.h"
 #include "ventariactionhandler.h"
 
@@ -17,7 +16,6 @@
     QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
 
 using Ventari::Authorization;
-using Ventari::AuthorizationDialog;
 using Ventari::UserInfo;
 
 namespace {
