@@ -14,6 +14,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QLocale>
+#include <QtCore/QRegularExpression>
 #include <QtNetwork/QNetworkAccessManager>
 
 #include <cmath>
@@ -27,6 +28,27 @@ const qint64 plausibleSeconds = 3600;
 const int authorizedInterval = 10000;
 const int anonymousInterval = 20000;
 const int fallbackInterval = 20000;
+// The longest period worth waiting: the longest plausible reset, an hour, and the margin.
+const qint64 longestPeriodSeconds = plausibleSeconds + marginSeconds;
+
+// Milliseconds, computed in 64 bits so that a reset far ahead can neither wrap nor turn negative.
+int periodOf(qint64 seconds, qint64 floor)
+{
+    return int(1000 * qBound<qint64>(floor, seconds, longestPeriodSeconds));
+}
+
+// Qt's text form of a UTC time, with English names whatever the system locale.
+QString textOf(const QDateTime& time)
+{
+    return QLocale::c().toString(time.toUTC(), QStringLiteral("ddd MMM d HH:mm:ss yyyy 'GMT'"));
+}
+
+// Qt's error texts name the request's address, token and all, and they reach the user's screen.
+QString withoutAccessToken(QString text)
+{
+    static const QRegularExpression token(QStringLiteral("(access_token=)[^&#\\s]+"));
+    return text.replace(token, QStringLiteral("\\1***"));
+}
 
 } // namespace
 
@@ -86,12 +108,13 @@ void RequestPool::setTimerInterval(int ms)
     POOL_LOG(2) << "New Update Interval:" << ms / 1000 << " sec";
 }
 
-void RequestPool::addRequest(const PooledRequest& request)
+void RequestPool::addRequest(const PooledRequest& request, bool refusedForLimit)
 {
     const int priority = request.action->priority();
     POOL_LOG(2) << "New request " << request.id << ". Priority:" << priority
                 << ". Type:" << request.action->metaObject()->className();
-    if (priority == 0 || (priority == 1 && !m_outOfRequests)) {
+    // An urgent request refused for the limit is held until the first tick after the out-of-requests period.
+    if ((priority == 0 && !refusedForLimit) || (priority == 1 && !m_outOfRequests)) {
         runRequest(request);
         return;
     }
@@ -107,30 +130,38 @@ void RequestPool::runNextRequest()
         setTimerInterval(baseInterval());
     m_outOfRequests = false;
 
-    // Everything held back during an out-of-requests period goes out together.
-    const QList<PooledRequest> held = m_queues.take(1);
-    for (const PooledRequest& request : held)
-        runRequest(request);
-
+    // Everything held back during an out-of-requests period goes out together, the urgent first.
     PooledRequest next;
-    if (takeNextRequest(&next))
+    while (takeNextRequest(0, &next))
+        runRequest(next);
+    const QList<PooledRequest> held = m_queues.take(1);
+    for (const PooledRequest& request : held) {
+        if (VR_ASSERT(request.action != NULL))
+            runRequest(request);
+    }
+
+    // Then one refresh per tick.
+    if (takeNextRequest(2, &next))
         runRequest(next);
     // The timer runs only while something is queued, also after the tick that sent the last one.
     if (m_queues.value(0).isEmpty() && m_queues.value(1).isEmpty() && m_queues.value(2).isEmpty())
         m_timer->stop();
 }
 
-// The oldest request of the most urgent served queue; cancelled ones are dropped on the way.
-bool RequestPool::takeNextRequest(PooledRequest* next)
+// The oldest request of a queue; cancelled ones, and those whose action its owner destroyed meanwhile,
+// are dropped on the way.
+bool RequestPool::takeNextRequest(int priority, PooledRequest* next)
 {
-    for (int priority = 0; priority <= 2; ++priority) {
-        QList<PooledRequest>& queue = m_queues[priority];
-        while (!queue.isEmpty()) {
-            *next = queue.takeFirst();
-            if (!next->action->isCancelled())
-                return true;
-            next->action->deleteLater();
+    QList<PooledRequest>& queue = m_queues[priority];
+    while (!queue.isEmpty()) {
+        const PooledRequest request = queue.takeFirst();
+        if (!VR_ASSERT(request.action != NULL))
+            continue;
+        if (!request.action->isCancelled()) {
+            *next = request;
+            return true;
         }
+        request.action->deleteLater();
     }
     return false;
 }
@@ -152,23 +183,30 @@ void RequestPool::runRequest(const PooledRequest& request)
     m_sentRequests.append(request);
 }
 
-PooledRequest RequestPool::findSentRequest(int id)
+PooledRequest RequestPool::findSentRequest(int id, bool* found)
 {
     for (const PooledRequest& request : qAsConst(m_sentRequests)) {
-        if (request.id == id)
+        if (request.id == id) {
+            if (found)
+                *found = true;
             return request;
+        }
     }
     VR_ASSERT(!"request not found");
+    if (found)
+        *found = false;
     return PooledRequest();
 }
 
-// The reply is the sender; it is detached from the pool and freed later.
-PooledRequest RequestPool::takeAnsweredRequest(QNetworkReply* reply)
+// The reply is the sender; it is detached from the pool and freed later. False for a reply the pool
+// did not send (reported by findSentRequest): nobody waits for it.
+bool RequestPool::takeAnsweredRequest(QNetworkReply* reply, PooledRequest* request)
 {
-    const PooledRequest request = findSentRequest(reply->property("id").toInt());
+    bool found = false;
+    *request = findSentRequest(reply->property("id").toInt(), &found);
     reply->disconnect();
     reply->deleteLater();
-    return request;
+    return found;
 }
 
 void RequestPool::onResponseFinished()
@@ -177,10 +215,11 @@ void RequestPool::onResponseFinished()
     if (!reply)
         return;
     const int id = reply->property("id").toInt();
-    const PooledRequest request = takeAnsweredRequest(reply);
+    PooledRequest request;
+    const bool sent = takeAnsweredRequest(reply, &request);
     POOL_LOG(2) << "Request " << id << ". Response received.";
-    if (!request.action)
-        return; // reported by findSentRequest; nobody to deliver to
+    if (!sent)
+        return;
 
     if (hasRateLimitHeaders(reply)) {
         const int remaining = remainRequests(reply);
@@ -200,10 +239,11 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
     if (!reply)
         return;
     const int id = reply->property("id").toInt();
-    const PooledRequest request = takeAnsweredRequest(reply);
+    PooledRequest request;
+    const bool sent = takeAnsweredRequest(reply, &request);
     m_sentRequests.removeOne(request);
     POOL_LOG(2) << "Request " << id << "Error Response";
-    if (!request.action)
+    if (!sent)
         return;
 
     IAuthorization* authorization = authorizationState();
@@ -213,40 +253,53 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
         const int remaining = remainRequests(reply);
         POOL_LOG(2) << "Remaining requests count " << remaining;
         if (remaining == 0) {
+            if (!VR_ASSERT(request.action != NULL))
+                return;
             const bool sentWithToken = !request.action->accessToken().isEmpty();
             if (request.action->authorizationMode() != VentariAbstractAction::NeverSendToken
                 && sentWithToken != authorized) {
                 POOL_LOG(2) << "Received an 'old' action which outdated auth state. Restart it.";
-            } else if (!m_outOfRequests) {
+                addRequest(request);
+                return;
+            }
+            if (!m_outOfRequests) {
                 showOutOfRequestsNotification(resetRequestsTime(reply));
-                setTimerInterval(1000 * int(qMax<qint64>(remainSeconds(reply), 1)));
+                setTimerInterval(periodOf(remainSeconds(reply), 1));
                 m_outOfRequests = true;
             }
-            addRequest(request);
+            addRequest(request, true);
             return;
         }
     }
 
     if (code == QNetworkReply::AuthenticationRequiredError) {
         POOL_LOG(2) << "AuthenticationRequiredError";
-        if (authorized) {
+        if (authorized)
             authorization->resetToken();
-            if (request.action->authorizationMode() != VentariAbstractAction::RequiresUser) {
-                addRequest(request); // goes out again without a token
-                return;
-            }
+        if (!VR_ASSERT(request.action != NULL))
+            return;
+        // Sent with a token that the service refused: another reply may have reset it first.
+        const bool sentWithToken = !request.action->accessToken().isEmpty();
+        if ((authorized || sentWithToken)
+            && request.action->authorizationMode() != VentariAbstractAction::RequiresUser) {
+            addRequest(request); // goes out again without a token
+            return;
         }
     }
-    emit replyError(id, code, reply->errorString());
+    emit replyError(id, code, withoutAccessToken(reply->errorString()));
 }
 
 void RequestPool::showOutOfRequestsNotification(const QDateTime& reset)
 {
     const Dravon::Timezone zone(Kelvar::Preferences::instance()->localTimeZoneId());
-    // The wall-clock digits of the user's zone, as the user reads a clock.
-    const QDateTime local = zone.gmtToLocal(Common::DateTime::fromQDateTime(reset.toUTC())).toQDateTime(Qt::LocalTime);
+    const QDateTime utc = reset.toUTC();
+    // The wall-clock digits of the user's zone, as the user reads a clock; they carry their offset from
+    // UTC, since the machine's own zone may have no such hour.
+    const QDateTime digits = zone.gmtToLocal(Common::DateTime::fromQDateTime(utc)).toQDateTime(Qt::UTC);
+    const QDateTime local(digits.date(), digits.time(), Qt::OffsetFromUTC, int(utc.secsTo(digits)));
+    // AM and PM in English, as the rest of the text.
     const QString text = QCoreApplication::translate("Ventari::RequestPool", "Requests limit exceeded. Please wait until %1.")
-                             .arg(local.toString(QStringLiteral("hh:mm AP")));
+                             .arg(QLocale::c().toString(local.time(), QStringLiteral("hh:mm AP")));
     POOL_LOG(2) << text;
     if (auto* notifications = Kelvar::ServiceLocator::instance()->service<Kelvar::INotifications>()) {
         notifications->notificationManager()->addEvent(new Kelvar::SimpleNotificationInfo(
@@ -276,7 +329,17 @@ QDateTime RequestPool::serverTime(const QNetworkReply* reply) const
 {
     static const QLocale english(QLocale::English, QLocale::UnitedStates);
     const QString text = QString::fromUtf8(reply->rawHeader("Date"));
-    const QDateTime time = english.toDateTime(text, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    // "ddd, dd MMM yyyy HH:mm:ss 'GMT'", read in parts: read whole, the digits would be taken as the
+    // machine's local time, which lacks an hour each spring.
+    const int zone = text.lastIndexOf(QLatin1Char(' '));
+    const int clock = zone > 0 ? text.lastIndexOf(QLatin1Char(' '), zone - 1) : -1;
+    QDateTime time;
+    if (clock > 0 && text.midRef(zone + 1) == QLatin1String("GMT")) {
+        const QDate day = english.toDate(text.left(clock), QStringLiteral("ddd, dd MMM yyyy"));
+        const QTime hour = english.toTime(text.mid(clock + 1, zone - clock - 1), QStringLiteral("HH:mm:ss"));
+        if (day.isValid() && hour.isValid())
+            time = QDateTime(day, hour, Qt::UTC);
+    }
     if (time.isNull())
         POOL_LOG(3) << "Unknown format of server date:" << text;
     return time;
@@ -293,16 +356,14 @@ QDateTime RequestPool::resetRequestsTime(const QNetworkReply* reply) const
 
 qint64 RequestPool::remainSeconds(const QNetworkReply* reply) const
 {
-    QDateTime server = serverTime(reply);
+    const QDateTime server = serverTime(reply);
     if (server.isNull())
         return 0;
-    server.setTimeSpec(Qt::UTC); // the digits are GMT
     const QDateTime reset = resetRequestsTime(reply);
     const qint64 secs = server.secsTo(reset);
     if (secs < 0 || secs > plausibleSeconds) {
-        POOL_LOG(3) << "Wrong remain seconds to reset request counter:" << " server time is "
-                    << server.toString(Qt::ISODate) << ", reseting time is " << reset.toString(Qt::ISODate)
-                    << ", remain seconds is " << secs;
+        POOL_LOG(3) << "Wrong remain seconds to reset request counter:" << "server time is" << textOf(server)
+                    << "reseting time is" << textOf(reset) << "remain seconds is" << secs;
     }
     return qMax<qint64>(secs, 0);
 }
@@ -314,9 +375,9 @@ int RequestPool::nextInterval(const QNetworkReply* reply) const
     if (remaining < 0)
         return fallbackInterval;
     if (remaining == 0)
-        return 1000 * int(qMax<qint64>(secs + marginSeconds, floorSeconds));
+        return periodOf(secs + marginSeconds, floorSeconds);
     const qint64 perRequest = qint64(std::ceil(double(secs) / remaining));
-    return 1000 * int(qMax<qint64>(perRequest + marginSeconds, floorSeconds));
+    return periodOf(perRequest + marginSeconds, floorSeconds);
 }
 
 } // namespace Ventari

@@ -6,6 +6,7 @@
 #include <QtCore/QList>
 #include <QtCore/QMap>
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtNetwork/QNetworkReply>
 
 class QNetworkAccessManager;
@@ -18,10 +19,10 @@ namespace Ventari {
 
 class VentariAbstractAction;
 
-// A request handed to the pool: the action (not owned) and its id.
+// A request handed to the pool: the action (not owned; null once its owner destroyed it) and its id.
 struct PooledRequest
 {
-    VentariAbstractAction* action = nullptr;
+    QPointer<VentariAbstractAction> action;
     int id = 0;
 
     bool operator==(const PooledRequest& other) const { return id == other.id; }
@@ -54,11 +55,11 @@ private slots:
     void runNextRequest();
 
 private:
-    void addRequest(const PooledRequest& request);
+    void addRequest(const PooledRequest& request, bool refusedForLimit = false);
     void runRequest(const PooledRequest& request);
-    bool takeNextRequest(PooledRequest* next);
-    PooledRequest findSentRequest(int id);
-    PooledRequest takeAnsweredRequest(QNetworkReply* reply);
+    bool takeNextRequest(int priority, PooledRequest* next);
+    PooledRequest findSentRequest(int id, bool* found = nullptr);
+    bool takeAnsweredRequest(QNetworkReply* reply, PooledRequest* request);
     void setTimerInterval(int ms);
     int baseInterval() const;
     void showOutOfRequestsNotification(const QDateTime& reset);

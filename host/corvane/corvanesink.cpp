@@ -1,14 +1,22 @@
 #include "corvanesink.h"
 
+#include "privatefiles.h"
+#include "secretmask.h"
+
 #include <QtCore/QDateTime>
+#include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
-#include <QtCore/QTextStream>
-#include <QtCore/QDebug>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStandardPaths>
 
 namespace Corvane {
 
-DefaultSink::DefaultSink() = default;
+DefaultSink::DefaultSink(const QString& filePath, qint64 maxFileSize)
+    : m_filePath(filePath)
+    , m_maxFileSize(maxFileSize)
+{
+}
 
 DefaultSink::~DefaultSink()
 {
@@ -18,7 +26,13 @@ DefaultSink::~DefaultSink()
 QString DefaultSink::logFilePath()
 {
     const QByteArray path = qgetenv("CORVANE_LOG_FILE");
-    return path.isEmpty() ? QDir::temp().filePath(QStringLiteral("corvane.log")) : QString::fromLocal8Bit(path);
+    return path.isEmpty() ? defaultLogFilePath() : QString::fromLocal8Bit(path);
+}
+
+QString DefaultSink::defaultLogFilePath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("VentariHost/corvane.log"));
 }
 
 void DefaultSink::report(const Report& report)
@@ -44,20 +58,54 @@ void DefaultSink::counterChanged(const QString&, qint64)
 
 void DefaultSink::write(const QString& line, bool isError)
 {
+    const QString masked = maskAccessTokens(line);
     if (isError)
-        qWarning().noquote() << line;
+        qWarning().noquote() << masked;
     else
-        qInfo().noquote() << line;
+        qInfo().noquote() << masked;
 
-    if (!m_file) {
-        m_file = new QFile(logFilePath());
-        if (!m_file->open(QIODevice::Append | QIODevice::Text))
-            qWarning().noquote() << "Corvane: cannot write the log file" << m_file->fileName() << m_file->errorString();
+    if (!openFile())
+        return;
+    const QByteArray entry = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + masked
+                              + QLatin1Char('\n')).toUtf8();
+    if (m_file->size() > 0 && m_file->size() + entry.size() > m_maxFileSize) {
+        rotate();
+        if (!openFile())
+            return;
     }
-    if (m_file->isOpen()) {
-        QTextStream out(m_file);
-        out << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' ' << line << '\n';
+    m_file->write(entry);
+    m_file->flush();
+}
+
+bool DefaultSink::openFile()
+{
+    if (m_file)
+        return true;
+    if (m_failed)
+        return false; // said once; the records still reach Qt's logging
+    // The default folder is the host's own, so it is kept closed to others as well.
+    const bool ownFolder = m_filePath == defaultLogFilePath();
+    auto* file = new QFile(m_filePath);
+    if (PrivateFiles::makeFolder(QFileInfo(m_filePath).absolutePath(), ownFolder) && PrivateFiles::makeFile(m_filePath)
+        && file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_file = file;
+        return true;
     }
+    m_failed = true;
+    qWarning().noquote() << "Corvane: cannot write the log file" << m_filePath << file->errorString();
+    delete file;
+    return false;
+}
+
+// The full file is moved aside, replacing the one moved aside before, and a new one begins.
+void DefaultSink::rotate()
+{
+    delete m_file;
+    m_file = nullptr;
+    const QString aside = m_filePath + QStringLiteral(".1");
+    QFile::remove(aside);
+    if (!QFile::rename(m_filePath, aside))
+        QFile::remove(m_filePath);
 }
 
 QStringList RecordingSink::reportTexts() const

@@ -44,22 +44,33 @@ public:
     virtual void counterChanged(const QString& name, qint64 value) = 0;
 };
 
-// Writes every report and record through Qt's logging and appends it to a log file
-// ($CORVANE_LOG_FILE, or corvane.log in the system's temporary folder).
+// Writes every report and record through Qt's logging and appends it to a log file that only its
+// owner may read ($CORVANE_LOG_FILE, or corvane.log in the user's own data folder). Access tokens are
+// masked before anything is written. A file that would grow past its cap is moved aside to the same
+// name with ".1" appended, replacing the one moved aside before.
 class HOST_EXPORT DefaultSink : public Sink
 {
 public:
-    DefaultSink();
+    static constexpr qint64 defaultMaxFileSize = 4 * 1024 * 1024;
+
+    explicit DefaultSink(const QString& filePath = logFilePath(), qint64 maxFileSize = defaultMaxFileSize);
     ~DefaultSink() override;
     void report(const Report& report) override;
     void log(const LogRecord& record) override;
     void counterChanged(const QString& name, qint64 value) override;
 
     static QString logFilePath();
+    static QString defaultLogFilePath();
 
 private:
     void write(const QString& line, bool isError);
+    bool openFile();
+    void rotate();
+
+    QString m_filePath;
+    qint64 m_maxFileSize;
     QFile* m_file = nullptr;
+    bool m_failed = false;
 };
 
 // Keeps everything it receives, for tests to assert on.

@@ -1,6 +1,9 @@
 #include "settingsstore.h"
 
+#include "privatefiles.h"
+
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
 #include <QtCore/QSettings>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QDir>
@@ -32,11 +35,16 @@ QString SettingsStore::defaultFileName()
         .filePath(QStringLiteral("VentariHost/settings.ini"));
 }
 
+// The file keeps the users' access tokens: it is made readable by its owner only before QSettings
+// first writes it, and QSettings keeps the permissions of the file it replaces.
 SettingsStore::SettingsStore(const QString& fileName, QObject* parent)
     : QObject(parent)
-    , m_settings(new QSettings(fileName, QSettings::IniFormat))
+    , m_settings(nullptr)
 {
     setObjectName(QLatin1String(storeName));
+    if (!PrivateFiles::makeFolder(QFileInfo(fileName).absolutePath()) || !PrivateFiles::makeFile(fileName))
+        qWarning("SettingsStore: cannot make %s private to its owner", qPrintable(fileName));
+    m_settings = new QSettings(fileName, QSettings::IniFormat);
 }
 
 SettingsStore::~SettingsStore()
@@ -55,6 +63,8 @@ void SettingsStore::setValue(const QByteArray& key, const QVariant& value, int)
     m_settings->sync();
     if (m_settings->status() != QSettings::NoError)
         qWarning("SettingsStore: cannot write %s", qPrintable(m_settings->fileName()));
+    else if (!PrivateFiles::isPrivate(m_settings->fileName()))
+        PrivateFiles::makeFile(m_settings->fileName()); // opened to others from outside meanwhile
 }
 
 QString SettingsStore::fileName() const

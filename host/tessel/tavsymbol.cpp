@@ -1,8 +1,29 @@
 #include "tavsymbol.h"
 
-#include <regex>
+#include <algorithm>
 
 namespace Tessel {
+namespace {
+
+// The forms are scanned in one pass: a regular expression engine that recurses once per character
+// overflows the stack on long texts.
+bool isAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isAsciiAlphanumeric(char c)
+{
+    return isAsciiLetter(c) || (c >= '0' && c <= '9');
+}
+
+template <typename Predicate>
+bool isRun(const std::string& text, Predicate predicate)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), predicate);
+}
+
+} // namespace
 
 Date Date::currentDate()
 {
@@ -61,36 +82,49 @@ std::string TavSymbol::toString() const
     return std::string();
 }
 
+// Alphanumeric runs joined by "." or "-", then optionally ":" and an alphanumeric exchange.
 bool TavSymbol::readStock(const std::string& text)
 {
-    static const std::regex form("^([a-zA-Z0-9]+(?:[.\\-][a-zA-Z0-9]+)*)(?::([a-zA-Z0-9]+))?$");
-    std::smatch match;
-    if (!std::regex_match(text, match, form))
+    const std::size_t colon = text.find(':');
+    const std::string root = text.substr(0, colon);
+    const std::string exchange = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    if (colon != std::string::npos && !isRun(exchange, isAsciiAlphanumeric))
         return false;
-    m_root = match.str(1);
-    m_exchange = match.str(2);
+    bool afterSeparator = true;
+    for (const char c : root) {
+        const bool separator = c == '.' || c == '-';
+        if (separator ? afterSeparator : !isAsciiAlphanumeric(c))
+            return false;
+        afterSeparator = separator;
+    }
+    if (afterSeparator) // empty, or ending in a separator
+        return false;
+    m_root = root;
+    m_exchange = exchange;
     return true;
 }
 
+// Three letters, "/", three letters.
 bool TavSymbol::readCurrencyPair(const std::string& text)
 {
-    static const std::regex form("^([a-zA-Z]{3})/([a-zA-Z]{3})$");
-    std::smatch match;
-    if (!std::regex_match(text, match, form))
+    const std::string base = text.substr(0, 3);
+    const std::string quote = text.size() > 4 ? text.substr(4) : std::string();
+    if (text.size() != 7 || text[3] != '/' || !isRun(base, isAsciiLetter) || !isRun(quote, isAsciiLetter))
         return false;
-    m_currencyBase = match.str(1);
-    m_currencyQuote = match.str(2);
+    m_currencyBase = base;
+    m_currencyQuote = quote;
     m_termType = TavTermSpot;
     return true;
 }
 
+// "@" and a root of word characters, colons or dots.
 bool TavSymbol::readFuturesContinuous(const std::string& text)
 {
-    static const std::regex form("^@([\\w:.]+)$");
-    std::smatch match;
-    if (!std::regex_match(text, match, form))
+    const std::string root = text.empty() ? std::string() : text.substr(1);
+    if (text.empty() || text[0] != '@'
+        || !isRun(root, [](char c) { return isAsciiAlphanumeric(c) || c == '_' || c == ':' || c == '.'; }))
         return false;
-    m_root = match.str(1);
+    m_root = root;
     m_futuresContinuousType = TavFuturesFrontMonth;
     return true;
 }

@@ -1,8 +1,7 @@
 #include "forexsymbol.h"
 
 #include "common/reports.h"
-
-#include <regex>
+#include "tessel/symboltext.h"
 
 namespace Ventari {
 namespace Tessel {
@@ -20,13 +19,13 @@ std::string ForexSymbol::toString() const
     return m_currencyPair.first + m_currencyPair.second;
 }
 
+// Exactly what ^([a-zA-Z]{3})([a-zA-Z]{3})$ matches, in one pass.
 std::shared_ptr<ForexSymbol> ForexSymbol::parse(const std::string& text)
 {
-    static const std::regex expression(R"(^([a-zA-Z]{3})([a-zA-Z]{3})$)");
-    std::smatch match;
-    if (!std::regex_match(text, match, expression))
+    if (text.size() != 2 * currencyStringLength || !consistsOf(text, isAsciiLetter))
         return nullptr;
-    return std::make_shared<ForexSymbol>(CurrencyPair(match.str(1), match.str(2)));
+    return std::make_shared<ForexSymbol>(
+        CurrencyPair(text.substr(0, currencyStringLength), text.substr(currencyStringLength)));
 }
 
 } // namespace Tessel

@@ -1,6 +1,6 @@
 #include "futurescontinuoussymbol.h"
 
-#include <regex>
+#include "tessel/symboltext.h"
 
 namespace Ventari {
 namespace Tessel {
@@ -18,14 +18,16 @@ std::string FuturesContinuousSymbol::toString() const
     return name() + (m_continuousType == 1 ? "_F" : "_");
 }
 
+// Exactly what ^((?:[\w:]|\.)+)(_F)$ matches, in one pass; the suffix is "_F", so the type is 1.
 std::shared_ptr<FuturesContinuousSymbol> FuturesContinuousSymbol::parse(const std::string& text)
 {
-    static const std::regex expression(R"(^((?:[\w:]|\.)+)(_F)$)");
-    std::smatch match;
-    if (!std::regex_match(text, match, expression))
+    static const std::string suffix = "_F";
+    if (text.size() <= suffix.size() || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0)
         return nullptr;
-    const int continuousType = match.str(2).substr(1) == "F" ? 1 : 0;
-    return std::make_shared<FuturesContinuousSymbol>(match.str(1), continuousType);
+    const std::string name = text.substr(0, text.size() - suffix.size());
+    if (!consistsOf(name, [](char c) { return isWordCharacter(c) || c == ':' || c == '.'; }))
+        return nullptr;
+    return std::make_shared<FuturesContinuousSymbol>(name, 1);
 }
 
 } // namespace Tessel

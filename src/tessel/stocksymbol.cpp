@@ -1,6 +1,7 @@
 #include "stocksymbol.h"
 
-#include <regex>
+#include "tessel/symboltext.h"
+
 #include <vector>
 
 namespace Ventari {
@@ -18,20 +19,24 @@ std::string StockSymbol::toString() const
     return exchange().empty() ? name() : name() + '.' + exchange();
 }
 
+// Exactly what ^([a-zA-Z]+)(?:[\.\-]([a-zA-Z]+))?(?:[\.\-]([a-zA-Z]+))?$ matches, in one pass.
 std::shared_ptr<StockSymbol> StockSymbol::parse(const std::string& text)
 {
-    static const std::regex expression(R"(^([a-zA-Z]+)(?:[\.\-]([a-zA-Z]+))?(?:[\.\-]([a-zA-Z]+))?$)");
-    std::smatch match;
-    if (!std::regex_match(text, match, expression))
+    std::vector<std::string> runs(1);
+    for (const char c : text) {
+        if (isAsciiLetter(c))
+            runs.back() += c;
+        else if ((c == '.' || c == '-') && !runs.back().empty() && runs.size() < 3)
+            runs.emplace_back();
+        else
+            return nullptr;
+    }
+    if (runs.back().empty())
         return nullptr;
 
-    std::string name = match.str(1);
+    std::string name = runs.front();
     std::string exchange;
-    std::vector<std::string> parts;
-    for (int group = 2; group <= 3; ++group) {
-        if (match[group].matched)
-            parts.push_back(match.str(group));
-    }
+    std::vector<std::string> parts(runs.begin() + 1, runs.end());
     // "CA" is the service's mark for the host exchange TC; any other part belongs to the name.
     if (!parts.empty() && parts.back() == "CA") {
         exchange = parts.back();

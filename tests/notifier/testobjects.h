@@ -56,6 +56,9 @@ signals:
 public slots:
     void detached_valueChanged(const Link* link) { *m_journal << "detached " + describeLink(link); }
 
+protected:
+    void onLinkDetached(const Link* link) override { *m_journal << "onLinkDetached " + describeLink(link); }
+
 private:
     QStringList* m_journal;
 };

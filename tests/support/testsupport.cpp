@@ -3,6 +3,23 @@
 #include <settings/settingsstore.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
+#include <QtCore/QMutex>
+#include <QtCore/QMutexLocker>
+
+namespace {
+
+// Qt's logging may be called from any thread.
+QMutex s_capturedLock;
+QStringList s_captured;
+
+void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker locker(&s_capturedLock);
+    s_captured << message;
+}
+
+} // namespace
 
 ReportRecorder::ReportRecorder()
     : m_scope(this)
@@ -39,4 +56,30 @@ SettingsStore* TemporarySettings::reopen()
 {
     m_store = SettingsStore::install(fileName(), QCoreApplication::instance());
     return m_store;
+}
+
+MessageCapture::MessageCapture()
+{
+    {
+        QMutexLocker locker(&s_capturedLock);
+        s_captured.clear();
+    }
+    m_previous = qInstallMessageHandler(&captureMessage);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+QStringList MessageCapture::messages() const
+{
+    QMutexLocker locker(&s_capturedLock);
+    return s_captured;
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -3,6 +3,7 @@
 #include <corvane/corvanesink.h>
 
 #include <QtCore/QPointer>
+#include <QtCore/QStringList>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QVariant>
 
@@ -37,3 +38,22 @@ private:
     QTemporaryDir m_dir;
     QPointer<SettingsStore> m_store;
 };
+
+// Everything Qt's logging receives while it lives (the host's log sink writes to stderr through it),
+// kept instead of printed.
+class MessageCapture
+{
+public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    QStringList messages() const;
+
+private:
+    QtMessageHandler m_previous;
+};
+
+// The whole content of a file; empty when it cannot be read.
+QByteArray contentOf(const QString& path);

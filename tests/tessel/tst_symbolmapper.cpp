@@ -104,6 +104,18 @@ void tst_SymbolMapper::translateByRule_data()
     QTest::newRow("host futures") << false << QByteArray("@A.B") << QByteArray("A.B_F");
     QTest::newRow("host unknown form") << false << QByteArray("EURO/USD") << QByteArray("EURO/USD");
     QTest::newRow("host empty") << false << QByteArray() << QByteArray();
+
+    // Far longer than any real symbol; both parsers match without recursion per character.
+    const QByteArray letters(20000, 'A');
+    const QByteArray more(100000, 'A');
+    QTest::newRow("20000 letters") << true << letters << letters;
+    QTest::newRow("100000 letters on CA") << true << more + ".CA" << more + ":TC";
+    QTest::newRow("100000 characters of futures") << true << more + "_F" << '@' + more;
+    QTest::newRow("host 20000 letters") << false << letters << letters;
+    QTest::newRow("host 100000 letters on TC") << false << more + ":TC" << more + ".CA";
+    QTest::newRow("host 100000 characters of a class") << false << QByteArray("A.").repeated(49999) + "B"
+                                                       << QByteArray("A.").repeated(49999) + "B";
+    QTest::newRow("host 100000 characters of futures") << false << '@' + more << more + "_F";
 }
 
 void tst_SymbolMapper::translateByRule()

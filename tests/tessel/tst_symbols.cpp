@@ -72,6 +72,18 @@ void tst_Symbols::parseSymbol_data()
     QTest::newRow("digits") << "123" << "null" << "";
     QTest::newRow("dollars") << "$$$" << "null" << "";
     QTest::newRow("empty") << "" << "null" << "";
+
+    // Far longer than any real symbol: matched in a loop, not by recursion per character.
+    const QString letters(20000, QLatin1Char('A'));
+    const QString more(100000, QLatin1Char('A'));
+    QTest::newRow("20000 letters") << letters << "stock " + letters + " []" << letters;
+    QTest::newRow("100000 letters") << more << "stock " + more + " []" << more;
+    QTest::newRow("100000 letters on CA") << more + ".CA" << "stock " + more + " [CA]" << more + ".CA";
+    QTest::newRow("100000 characters of futures") << more + "_F" << "futures " + more + " 1" << more + "_F";
+    QTest::newRow("100000 dotted letters")
+        << QStringLiteral("A.").repeated(50000) + "_F" << "futures " + QStringLiteral("A.").repeated(50000) + " 1"
+        << QStringLiteral("A.").repeated(50000) + "_F";
+    QTest::newRow("100000 letters and a dollar") << more + "$" << "null" << "";
 }
 
 void tst_Symbols::parseSymbol()

@@ -1,6 +1,7 @@
 #include "commonabstractnotifier_p.h"
 
 #include "metaobjectinfo.h"
+#include "notifierteardown.h"
 #include "observerdestroyhelper.h"
 
 #include <QtCore/QMetaObject>
@@ -44,9 +45,18 @@ AbstractNotifierPrivate::AbstractNotifierPrivate(AbstractNotifier* owner)
 
 AbstractNotifierPrivate::~AbstractNotifierPrivate()
 {
+    detachObservers();
+}
+
+void AbstractNotifierPrivate::detachObservers()
+{
     // The helpers stay with their observers and must not call back into a dead notifier.
     for (const auto& entry : m_destroyHelpers)
         entry.second->clearNotifier();
+    m_destroyHelpers.clear();
+    m_links.clear();
+    m_linksByObserver.clear();
+    m_linksBySignal.clear();
 }
 
 const MetaObjectInfo& AbstractNotifierPrivate::metaInfo()
@@ -215,8 +225,13 @@ void AbstractNotifierPrivate::registerLink(const Link& link)
     m_links.insert(link);
     m_linksByObserver.insert(observer, link);
     m_linksBySignal.insert(link.signalName, link);
-    if (m_destroyHelpers.count(observer) == 0)
+    if (m_destroyHelpers.count(observer) == 0) {
+        if (!m_teardown) {
+            m_teardown.reset(new NotifierTeardown(this));
+            VR_VERIFY(m_teardown->watch(m_owner->qobject()));
+        }
         m_destroyHelpers[observer] = new ObserverDestroyHelper(observer, this);
+    }
     callAttachDetachSlots(m_owner->qobject(), s_attachedPrefix, &link);
     m_owner->onLinkAttached(&link);
 }

@@ -9,11 +9,13 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace Common {
 
 class MetaObjectInfo;
+class NotifierTeardown;
 class ObserverDestroyHelper;
 class SignalInfo;
 
@@ -64,6 +66,7 @@ public:
         const LinkSet& links(const K& key) const;
         bool contains(const K& key) const { return m_groups.count(key) > 0; }
         bool isEmpty() const { return m_groups.empty(); }
+        void clear() { m_groups.clear(); }
 
     private:
         std::map<K, LinkSet> m_groups;
@@ -103,6 +106,8 @@ public:
     // Run by an observer's destroy helper while the observer is being destroyed.
     void forgetDestroyHelper(const QObject* observer);
     void observerDestroyed(QObject* observer);
+    // The notifier is going: cuts its observers' helpers off and drops every link, without calls.
+    void detachObservers();
 
     static void callAttachDetachSlots(QObject* object, const QByteArray& prefix, const Link* link);
 
@@ -122,6 +127,7 @@ private:
     const MetaObjectInfo* m_metaInfo;
     std::atomic<bool> m_metaInfoReady;
     CriticalSection m_lock;
+    std::unique_ptr<NotifierTeardown> m_teardown; // made with the first destroy helper
 };
 
 template <typename K>
