@@ -14,12 +14,6 @@ namespace {
 
 const QString styleSheetPath = QStringLiteral(":/ventari/ventari.css");
 
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString themeSource(const QString& theme)
 {
     return QStringLiteral(VENTARI_SOURCE_DIR "/src/resources/ventari/themes/%1/ventari.css").arg(theme);
