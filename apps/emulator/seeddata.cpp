@@ -53,14 +53,20 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 } // namespace
 
-MessageGenerator::MessageGenerator(unsigned seed)
+MessageGenerator::MessageGenerator(unsigned seed, Order order)
     : m_random(seed)
+    , m_order(order)
 {
 }
 
 int MessageGenerator::pick(int count)
 {
     return count <= 1 ? 0 : std::uniform_int_distribution<int>(0, count - 1)(m_random);
+}
+
+int MessageGenerator::choose(int count, int turn)
+{
+    return m_order == Order::InTurn ? turn % std::max(1, count) : pick(count);
 }
 
 MessageDraft MessageGenerator::next(const DataStore& store)
@@ -71,22 +77,32 @@ MessageDraft MessageGenerator::next(const DataStore& store)
     if (users.empty() || symbols.empty())
         return draft;
 
-    std::vector<User> people;
-    std::vector<User> desks;
-    for (const User& user : users)
-        (user.investorRelations ? desks : people).push_back(user);
-    const bool fromDesk = !desks.empty() && (people.empty() || pick(10) == 0);
-    const User author = fromDesk ? desks[pick(int(desks.size()))] : people[pick(int(people.size()))];
+    const bool inTurn = m_order == Order::InTurn;
+    const int turn = m_turn++;
+    User author;
+    if (inTurn) {
+        author = users[std::size_t(turn) % users.size()];
+    } else {
+        std::vector<User> people;
+        std::vector<User> desks;
+        for (const User& user : users)
+            (user.investorRelations ? desks : people).push_back(user);
+        const bool fromDesk = !desks.empty() && (people.empty() || pick(10) == 0);
+        author = fromDesk ? desks[pick(int(desks.size()))] : people[pick(int(people.size()))];
+    }
 
     std::vector<int> choices;
     for (int i = 0; i < templateCount; ++i) {
-        if (templates[i].investorRelations == fromDesk)
+        if (templates[i].investorRelations == author.investorRelations)
             choices.push_back(i);
     }
-    std::string text = templates[choices[pick(int(choices.size()))]].text;
+    std::string text = templates[choices[choose(int(choices.size()), turn)]].text;
 
+    // In turn, the symbol moves on by one per message and by one more per round of authors, so
+    // that no author stays with the same few symbols.
     const int count = int(symbols.size());
-    const int firstIndex = pick(count);
+    const int userCount = int(users.size());
+    const int firstIndex = choose(count, turn + turn / userCount);
     const Symbol first = symbols[firstIndex];
     const Symbol second = symbols[(firstIndex + 1 + pick(count - 1)) % count];
     draft.symbolIds.push_back(first.id);
@@ -94,9 +110,10 @@ MessageDraft MessageGenerator::next(const DataStore& store)
         draft.symbolIds.push_back(second.id);
 
     std::string other = author.username;
-    if (users.size() > 1) {
+    // At random the draw is made whatever the template, so that seeded data stays as it was.
+    if (users.size() > 1 && (!inTurn || text.find("{U}") != std::string::npos)) {
         while (other == author.username)
-            other = users[pick(int(users.size()))].username;
+            other = users[choose(userCount, m_mentionTurn++)].username;
     }
     std::string link;
     if (pick(2) == 0)
@@ -112,7 +129,7 @@ MessageDraft MessageGenerator::next(const DataStore& store)
 
     draft.userId = author.id;
     draft.body = text;
-    const int media = pick(100);
+    const int media = inTurn ? (turn % 5 == 0 ? 0 : turn % 8 == 3 ? 20 : 99) : pick(100);
     if (media < 20) {
         draft.chart = true;
     } else if (media < 28) {

@@ -91,7 +91,7 @@ Service::Private::Private(const Options& options)
     , m_api(m_store, m_clock, {options.symbolsLimit, options.urlSymbols}, [this] { return baseUrl(); })
     , m_authPage(m_store, m_tokens, options.clientId)
     , m_content(m_store, [this] { return remoteSettings(); })
-    , m_generator(options.randomSeed + 1)
+    , m_generator(options.randomSeed + 1, MessageGenerator::Order::InTurn)
 {
     if (m_options.seedData) {
         const std::int64_t newest = m_options.seedTime ? m_options.seedTime : m_clock.now();

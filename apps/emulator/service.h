@@ -75,7 +75,8 @@ public:
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
 
-    // Posts one generated message now, as the generator would; returns its id.
+    // Posts one generated message now, as the generator would; returns its id. Authors, symbols
+    // and mentioned users are taken in turn, so every stream soon sees new messages.
     int generateMessage();
 
     DataStore& store();

@@ -1,29 +1,21 @@
+#include "dialogplayer.h"
 #include "testhost.h"
 
 #include "actions/ventariuserinfoaction.h"
 #include "authorization/authorization.h"
-#include "authorization/authorizationdialog.h"
 #include "requestspool.h"
 #include "ventariactionhandler.h"
 
 #include <kelvar/preferences.h>
 #include <settings/settingsstore.h>
 
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QPointer>
-#include <QtCore/QTimer>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
-#include <QtWebKitWidgets/QWebFrame>
-#include <QtWebKitWidgets/QWebPage>
-#include <QtWebKitWidgets/QWebView>
-#include <QtWidgets/QApplication>
 
 #define QVERIFY_NO_REPORTS(recorder) \
     QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
 
 using Ventari::Authorization;
-using Ventari::AuthorizationDialog;
 using Ventari::UserInfo;
 
 namespace {
@@ -85,43 +77,6 @@ private:
     }
 
     Authorization* m_authorization;
-};
-
-// Plays the user at the modal authorization dialog: once the service's form is in it, runs a
-// script in its page, or closes the dialog when there is no script.
-class DialogPlayer
-{
-public:
-    explicit DialogPlayer(const QString& script)
-    {
-        m_clock.start();
-        QObject::connect(&m_timer, &QTimer::timeout, [this, script] {
-            auto* dialog = qobject_cast<AuthorizationDialog*>(QApplication::activeModalWidget());
-            if (!dialog || dialog == m_last)
-                return;
-            if (m_clock.hasExpired(15000))
-                return dialog->reject();
-            QWebFrame* frame = dialog->webView()->page()->mainFrame();
-            const QString formShown = QStringLiteral("document.getElementById('authorize') != null && "
-                                                     "typeof approve == 'function'");
-            if (!frame->evaluateJavaScript(formShown).toBool())
-                return;
-            m_last = dialog;
-            ++handled;
-            if (script.isEmpty())
-                dialog->close();
-            else
-                frame->evaluateJavaScript(script);
-        });
-        m_timer.start(20);
-    }
-
-    int handled = 0;
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    QPointer<AuthorizationDialog> m_last;
 };
 
 // The authorization state with a real settings file, the emulator and the real dialog.

@@ -1,0 +1,684 @@
+#include "streamhost.h"
+
+#include "dialogplayer.h"
+
+#include "actions/ventariloadwatchlistsaction.h"
+#include "streams/streamidinputmodel.h"
+#include "streams/ventaristream.h"
+#include "streams/ventarisymbolstream.h"
+#include "streams/ventariuserstream.h"
+#include "streams/ventariwatchliststream.h"
+#include "tessel/tavsymbolmapper.h"
+
+#include <dravon/requester.h>
+#include <kelvar/combocontrol.h>
+#include <kelvar/servicelocator.h>
+#include <kelvar/symboleditcontrol.h>
+#include <settings/settingsstore.h>
+
+#include <QtCore/QSettings>
+#include <QtCore/QTranslator>
+#include <QtTest/QtTest>
+#include <QtWidgets/QAbstractItemView>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QLineEdit>
+
+using namespace StreamsTest;
+using ProtocolTest::requestsTo;
+using namespace Ventari;
+using Ventari::Tessel::ITavSymbolMapper;
+using Ventari::Tessel::TavSymbolMapper;
+
+namespace {
+
+const QString notFound = QStringLiteral("!\"not found\"");
+
+// Lets every text through untranslated and keeps each context and text it was asked for.
+class RecordingTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* sourceText, const char* = nullptr, int = -1) const override
+    {
+        asked.insert(QString::fromUtf8(context) + QLatin1Char('|') + QString::fromUtf8(sourceText));
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+    mutable QSet<QString> asked;
+};
+
+// The host's stream window: one edit-done slot for whatever the editor reports.
+class HostWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    QStringList edits; // the editor signals that reached the slot, in order
+
+public slots:
+    void onEditDone() { edits.append(QString::fromLatin1(sender()->metaObject()->method(senderSignalIndex()).name())); }
+};
+
+// The symbol mapper in the service locator for a scope, with a table only when one is written.
+class MapperScope
+{
+public:
+    explicit MapperScope(const QByteArray& table = QByteArray())
+    {
+        Dravon::setDataDirectory(m_dataDir.path());
+        if (!table.isEmpty()) {
+            QFile file(m_dataDir.filePath(QStringLiteral("ventarisymbolmap.ctab")));
+            m_ready = file.open(QIODevice::WriteOnly) && file.write(table) == table.size();
+        }
+        m_mapper = new TavSymbolMapper;
+        Kelvar::ServiceLocator::instance()->addService<ITavSymbolMapper>(m_mapper.data());
+        m_ready = m_ready && QTest::qWaitFor([this] { return !m_mapper->isWaitingForTable(); });
+    }
+    ~MapperScope()
+    {
+        Kelvar::ServiceLocator::instance()->destroyService<ITavSymbolMapper>();
+        Dravon::setDataDirectory(QString());
+    }
+
+    bool isReady() const { return m_ready; }
+    bool isDestroyed() const { return m_mapper.isNull(); }
+
+private:
+    QTemporaryDir m_dataDir;
+    QPointer<TavSymbolMapper> m_mapper;
+    bool m_ready = true;
+};
+
+QString classOf(IVentariStream* stream)
+{
+    if (dynamic_cast<VentariSymbolStream*>(stream))
+        return QStringLiteral("VentariSymbolStream");
+    if (dynamic_cast<VentariUserStream*>(stream))
+        return QStringLiteral("VentariUserStream");
+    if (dynamic_cast<VentariWatchListStream*>(stream))
+        return QStringLiteral("VentariWatchListStream");
+    return dynamic_cast<VentariStream*>(stream) ? QStringLiteral("VentariStream") : QString();
+}
+
+QStringList comboItems(const ComboControl* control)
+{
+    QStringList items;
+    for (int i = 0; i < control->comboBox()->count(); ++i)
+        items.append(control->comboBox()->itemText(i));
+    return items;
+}
+
+int watchListRequests()
+{
+    return int(requestsTo(QStringLiteral("watchlists.json")).size());
+}
+
+// Typed as the user types: into the combo box, which hands the keys to its line edit.
+void enter(ComboControl* control, const QString& text)
+{
+    control->lineEdit()->clear();
+    QTest::keyClicks(control->comboBox(), text);
+    QTest::keyClick(control->comboBox(), Qt::Key_Return);
+}
+
+} // namespace
+
+// The stream registry, the stream editors and the history behind them.
+class tst_Streams : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void registry_data();
+    void registry();
+    void unknownIds_data();
+    void unknownIds();
+    void registryLifetime();
+
+    void inputModelEntries_data();
+    void inputModelEntries();
+    void storedHistory_data();
+    void storedHistory();
+    void setItemsIsOneReset();
+    void userEditorAcrossRestart();
+
+    void watchListValues_data();
+    void watchListValues();
+    void watchListWithoutLists();
+    void watchListsFollowAuthorization();
+
+    void symbolEditor_data();
+    void symbolEditor();
+    void symbolEditorReportsToOneSlot();
+    void symbolMapperLookedUpAgain();
+
+private:
+    StreamHost& host(bool authorized) { return m_hosts.get(authorized); }
+
+    RecordingTranslator m_translator;
+    StreamHosts m_hosts;
+};
+
+void tst_Streams::initTestCase()
+{
+    QVERIFY(QCoreApplication::installTranslator(&m_translator));
+}
+
+void tst_Streams::init()
+{
+    resetEmulatorKeepingTokens();
+}
+
+void tst_Streams::cleanupTestCase()
+{
+    m_hosts.reset();
+    QCoreApplication::removeTranslator(&m_translator);
+}
+
+void tst_Streams::registry_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("filterValues");
+    QTest::addColumn<bool>("needsId");
+    QTest::addColumn<bool>("canFollow");
+
+    const QStringList full{QString(), "charts", "videos", "links"};
+    const QStringList allOnly{QString()};
+    const QString handler = QStringLiteral("VentariStreamsHandler");
+    QTest::newRow("symbol") << 0 << QByteArray("symbol") << "VentariSymbolStream" << "Symbol" << "VentariStream" << 1
+                            << "symbol/%1.json" << full << true << true;
+    QTest::newRow("user") << 1 << QByteArray("user") << "VentariUserStream" << "User" << "VentariUserStream" << 1
+                          << "user/%1.json" << full << true << true;
+    QTest::newRow("suggested") << 2 << QByteArray("suggested") << "VentariStream" << "Suggested" << handler << 1
+                               << "suggested.json" << full << false << false;
+    QTest::newRow("trending") << 3 << QByteArray("trending") << "VentariStream" << "Trending" << handler << 1
+                              << "trending.json" << full << false << false;
+    QTest::newRow("charts") << 4 << QByteArray("charts") << "VentariStream" << "Charts" << handler << 1
+                            << "charts.json" << allOnly << false << false;
+    QTest::newRow("investor relations") << 5 << QByteArray("investor-relations") << "VentariStream"
+                                        << "Investor Relations" << handler << 1 << "investor_relations.json" << full
+                                        << false << false;
+    QTest::newRow("home") << 6 << QByteArray("home") << "VentariStream" << "People & Stocks" << handler << 2
+                          << "home.json" << full << false << false;
+    QTest::newRow("friends") << 7 << QByteArray("friends") << "VentariStream" << "People" << handler << 2
+                             << "friends.json" << full << false << false;
+    QTest::newRow("watch list") << 8 << QByteArray("watchlist") << "VentariWatchListStream" << "WatchList"
+                                << "Ventari::VentariWatchListStream" << 2 << "watchlist/%1.json" << full << true << false;
+    QTest::newRow("mentions") << 9 << QByteArray("mentions") << "VentariStream" << "Mentions" << handler << 2
+                              << "mentions.json" << allOnly << false << false;
+}
+
+// The ten streams in the host's order, each found by its id, with names from their own contexts.
+void tst_Streams::registry()
+{
+    QFETCH(int, index);
+    QFETCH(QByteArray, id);
+    QFETCH(QString, className);
+    QFETCH(QString, name);
+    QFETCH(QString, context);
+    QFETCH(int, mode);
+    QFETCH(QString, path);
+    QFETCH(QStringList, filterValues);
+    QFETCH(bool, needsId);
+    QFETCH(bool, canFollow);
+
+    StreamHost& host = this->host(false);
+    ReportRecorder recorder;
+    const QList<IVentariStream*> streams = host.registry().streams();
+    QCOMPARE(streams.size(), 10);
+    IVentariStream* stream = streams.at(index);
+    QCOMPARE(host.registry().streamById(id), stream);
+    QCOMPARE(VentariStreamsHandler::instance(), &host.registry());
+
+    QCOMPARE(stream->id(), id);
+    QCOMPARE(classOf(stream), className);
+    QCOMPARE(stream->name(), name);
+    QVERIFY(m_translator.asked.contains(context + QLatin1Char('|') + name));
+    QCOMPARE(stream->authorizationMode(), mode);
+    QCOMPARE(stream->jsonPath(), path);
+    QCOMPARE(stream->needsId(), needsId);
+    QCOMPARE(stream->canFollow(), canFollow);
+
+    const QStringList labels = QStringList{"All", "Charts", "Videos", "Links"}.mid(0, filterValues.size());
+    QStringList shownLabels;
+    QStringList values;
+    for (const StreamFilter& filter : stream->filters()) {
+        shownLabels.append(filter.label);
+        values.append(filter.value);
+        QVERIFY(m_translator.asked.contains(QStringLiteral("VentariStreamsHandler|") + filter.label));
+    }
+    QCOMPARE(shownLabels, labels);
+    QCOMPARE(values, filterValues);
+
+    QWidget window;
+    QWidget* editor = stream->createIdControl(&window, SLOT(close()));
+    QCOMPARE(editor != nullptr, needsId);
+    QVERIFY(!editor || editor->parent() == &window);
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+void tst_Streams::unknownIds_data()
+{
+    QTest::addColumn<QByteArray>("id");
+
+    QTest::newRow("path spelling of investor relations") << QByteArray("investor_relations");
+    QTest::newRow("display name") << QByteArray("Symbol");
+    QTest::newRow("trailing blank") << QByteArray("home ");
+    QTest::newRow("empty") << QByteArray();
+}
+
+void tst_Streams::unknownIds()
+{
+    QFETCH(QByteArray, id);
+
+    StreamHost& host = this->host(false);
+    ReportRecorder recorder;
+    QCOMPARE(host.registry().streamById(id), static_cast<IVentariStream*>(nullptr));
+    QCOMPARE(recorder.reportTexts(), QStringList{notFound});
+    QCOMPARE(recorder.reports().at(0).kind, Corvane::Report::Assertion);
+    QCOMPARE(recorder.reports().at(0).function, QStringLiteral("Ventari::VentariStreamsHandler::streamById"));
+}
+
+// The registry exists between the facade's construction and destruction; its streams go with it.
+void tst_Streams::registryLifetime()
+{
+    m_hosts.reset();
+    ReportRecorder recorder;
+    QCOMPARE(VentariStreamsHandler::instance(), static_cast<VentariStreamsHandler*>(nullptr));
+    {
+        TestHost host;
+        auto registry = std::make_unique<VentariStreamsHandler>();
+        QCOMPARE(VentariStreamsHandler::instance(), registry.get());
+        QObject* watchList = dynamic_cast<QObject*>(registry->streamById("watchlist"));
+        QVERIFY(watchList);
+        QCOMPARE(watchList->metaObject()->className(), "Ventari::VentariWatchListStream");
+        QCOMPARE(watchList->qt_metacast("VentariStream"),
+                 static_cast<void*>(static_cast<VentariStream*>(dynamic_cast<VentariWatchListStream*>(watchList))));
+        QStringList methods;
+        const QMetaObject* meta = watchList->metaObject();
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+            methods.append(QString::fromLatin1(meta->method(i).methodSignature()));
+        QCOMPARE(methods, (QStringList{"init()", "updateLists()", "onWatchLists(WatchLists)"}));
+
+        QPointer<QObject> stream = watchList;
+        registry.reset();
+        QVERIFY(stream.isNull());
+        QCOMPARE(VentariStreamsHandler::instance(), static_cast<VentariStreamsHandler*>(nullptr));
+        // The queued set-up of a stream that is gone never runs.
+        QCoreApplication::processEvents();
+        QVERIFY(recorder.reports().isEmpty());
+
+        // A second registry reports and takes over.
+        VentariStreamsHandler first;
+        {
+            VentariStreamsHandler second;
+            QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("!s_instance")});
+            QCOMPARE(VentariStreamsHandler::instance(), &second);
+        }
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(VentariStreamsHandler::instance(), static_cast<VentariStreamsHandler*>(nullptr));
+}
+
+void tst_Streams::inputModelEntries_data()
+{
+    QTest::addColumn<QByteArrayList>("entered");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<QByteArrayList>("expected");
+
+    QTest::newRow("latest at the top") << QByteArrayList{"alice", "bob", "carol"} << 20
+                                       << QByteArrayList{"carol", "bob", "alice"};
+    QTest::newRow("entered again moves up") << QByteArrayList{"alice", "bob", "carol", "alice"} << 20
+                                            << QByteArrayList{"alice", "carol", "bob"};
+    QTest::newRow("top entered again") << QByteArrayList{"alice", "bob", "bob"} << 20 << QByteArrayList{"bob", "alice"};
+    QTest::newRow("oldest dropped beyond the maximum") << QByteArrayList{"a", "b", "c", "d"} << 3
+                                                       << QByteArrayList{"d", "c", "b"};
+    QTest::newRow("letter case tells names apart") << QByteArrayList{"Bob", "bob"} << 20 << QByteArrayList{"bob", "Bob"};
+    QTest::newRow("UTF-8") << QByteArrayList{"zo\xc3\xab"} << 20 << QByteArrayList{"zo\xc3\xab"};
+}
+
+void tst_Streams::inputModelEntries()
+{
+    QFETCH(QByteArrayList, entered);
+    QFETCH(int, maximum);
+    QFETCH(QByteArrayList, expected);
+
+    StreamIdInputModel model{QByteArray()};
+    model.setMaximumCount(maximum);
+    for (const QByteArray& value : entered)
+        QVERIFY(model.addValue(value));
+    QCOMPARE(model.values(), expected);
+    QCOMPARE(model.rowCount(), expected.size());
+    for (int row = 0; row < expected.size(); ++row) {
+        QCOMPARE(model.data(model.index(row), Qt::DisplayRole).toString(), QString::fromUtf8(expected.at(row)));
+        QCOMPARE(model.data(model.index(row), Qt::EditRole).toString(), QString::fromUtf8(expected.at(row)));
+    }
+}
+
+void tst_Streams::storedHistory_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<bool>("removeAll");
+    QTest::addColumn<QByteArrayList>("offered");
+    QTest::addColumn<QStringList>("storedAfter");
+
+    QTest::newRow("two names") << QVariant(QStringList{"alice", "bob"}) << false << QByteArrayList{"alice", "bob"}
+                               << QStringList{"alice", "bob"};
+    QTest::newRow("one name") << QVariant(QStringList{QString::fromUtf8("zo\xc3\xab")}) << false
+                              << QByteArrayList{"zo\xc3\xab"} << QStringList{QString::fromUtf8("zo\xc3\xab")};
+    QTest::newRow("all removed") << QVariant(QStringList{"alice", "bob"}) << true << QByteArrayList{"alice", "bob"}
+                                 << QStringList();
+    QTest::newRow("empty list") << QVariant(QStringList()) << false << QByteArrayList() << QStringList();
+    QTest::newRow("nothing stored") << QVariant() << false << QByteArrayList() << QStringList();
+}
+
+// The history under "VentariUserStream" is read when the model is made and written when it goes.
+void tst_Streams::storedHistory()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(bool, removeAll);
+    QFETCH(QByteArrayList, offered);
+    QFETCH(QStringList, storedAfter);
+
+    ReportRecorder recorder;
+    TemporarySettings settings;
+    if (stored.isValid())
+        settings.store()->setValue("VentariUserStream", stored);
+    settings.reopen();
+    {
+        StreamIdInputModel model("VentariUserStream");
+        QCOMPARE(model.values(), offered);
+        if (removeAll)
+            QVERIFY(model.removeRows(0, model.rowCount()));
+    }
+    SettingsStore* restarted = settings.reopen();
+    QCOMPARE(restarted->value("VentariUserStream").toStringList(), storedAfter);
+    QByteArrayList offeredAfter;
+    for (const QString& name : storedAfter)
+        offeredAfter.append(name.toUtf8());
+    QCOMPARE(StreamIdInputModel("VentariUserStream").values(), offeredAfter);
+    QVERIFY(recorder.isEmpty());
+}
+
+// Replacing the watch lists is one reset, and a combo control over the model keeps what it shows.
+void tst_Streams::setItemsIsOneReset()
+{
+    StreamIdInputModel model{QByteArray()};
+    model.addValue("Tech");
+    model.addValue("Energy");
+    ComboControl control(&model, nullptr, false, false);
+    control.setValue("Energy");
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+
+    model.setItems({"Metals", "Energy", "Bonds"});
+    QCOMPARE(model.values(), (QByteArrayList{"Metals", "Energy", "Bonds"}));
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(inserted.size(), 0);
+    QCOMPARE(removed.size(), 0);
+    QCOMPARE(comboItems(&control), (QStringList{"Metals", "Energy", "Bonds"}));
+    QCOMPARE(control.value(), QByteArray("Energy"));
+}
+
+// Names entered in the user editor are remembered, offered again after a restart, and every
+// finished entry reaches the host's slot.
+void tst_Streams::userEditorAcrossRestart()
+{
+    m_hosts.reset();
+    StreamHost host(false);
+    ReportRecorder recorder;
+    HostWindow window;
+    IVentariStream* stream = host.stream("user");
+    auto* editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QVERIFY(editor);
+    QCOMPARE(editor->lineEdit()->placeholderText(), QStringLiteral("Enter Name"));
+    QVERIFY(m_translator.asked.contains(QStringLiteral("VentariUserStream|Enter Name")));
+    QCOMPARE(editor->minimumWidth(), 120);
+    QCOMPARE(editor->maximumWidth(), 120);
+    QCOMPARE(stream->controlValue(editor), QString());
+
+    QStringList values;
+    for (const char* name : {"carol", "dave", "carol"}) {
+        enter(editor, QString::fromLatin1(name));
+        values.append(stream->controlValue(editor));
+    }
+    QCOMPARE(values, (QStringList{"carol", "dave", "carol"}));
+    QCOMPARE(window.edits, (QStringList{"editDone", "editDone", "editDone"}));
+    enter(editor, QString());
+    QCOMPARE(window.edits.size(), 3);
+    QCOMPARE(comboItems(editor), (QStringList{"carol", "dave"}));
+
+    host.restartRegistry(true);
+    stream = host.stream("user");
+    editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QCOMPARE(comboItems(editor), (QStringList{"carol", "dave"}));
+
+    // A choice from the list is a finished entry too, and moves up.
+    editor->comboBox()->showPopup();
+    editor->comboBox()->view()->setCurrentIndex(editor->comboBox()->model()->index(1, 0));
+    QTest::keyClick(editor->comboBox()->view(), Qt::Key_Return);
+    QCOMPARE(window.edits.size(), 4);
+    QCOMPARE(stream->controlValue(editor), QStringLiteral("dave"));
+    QCOMPARE(comboItems(editor), (QStringList{"dave", "carol"}));
+
+    stream->setControlValue(editor, QString::fromUtf8("zo\xc3\xab"));
+    QCOMPARE(editor->lineEdit()->text(), QString::fromUtf8("zo\xc3\xab"));
+    QCOMPARE(stream->controlValue(editor), QString::fromUtf8("zo\xc3\xab"));
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+void tst_Streams::watchListValues_data()
+{
+    QTest::addColumn<bool>("setByHost");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("Energy shown") << false << "Energy" << "9";
+    QTest::newRow("Tech shown") << false << "Tech" << "7";
+    QTest::newRow("no list of that name") << false << "Metals" << "7";
+    QTest::newRow("name in other letter case") << false << "energy" << "7";
+    QTest::newRow("nothing shown") << false << "" << "7";
+    QTest::newRow("9 set") << true << "9" << "Energy";
+    QTest::newRow("7 set") << true << "7" << "Tech";
+    QTest::newRow("unknown id set") << true << "42" << "Tech";
+    QTest::newRow("not a number set") << true << "nine" << "Tech";
+    QTest::newRow("empty set") << true << "" << "Tech";
+}
+
+// With alice's lists 7 Tech and 9 Energy: ids from names and names from ids, the first list as fallback.
+void tst_Streams::watchListValues()
+{
+    QFETCH(bool, setByHost);
+    QFETCH(QString, given);
+    QFETCH(QString, expected);
+
+    StreamHost& host = this->host(true);
+    QVERIFY(host.isStarted());
+    ReportRecorder recorder;
+    HostWindow window;
+    IVentariStream* stream = host.stream("watchlist");
+    auto* editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QVERIFY(editor);
+    QCOMPARE(editor->minimumWidth(), 120);
+    QCOMPARE(editor->maximumWidth(), 120);
+    QTRY_COMPARE(watchListRequests(), 1);
+    QTRY_COMPARE(comboItems(editor), (QStringList{"Tech", "Energy"}));
+
+    if (setByHost) {
+        stream->setControlValue(editor, given);
+        QCOMPARE(QString::fromUtf8(editor->value()), expected);
+    } else {
+        editor->setValue(given.toUtf8());
+        QCOMPARE(stream->controlValue(editor), expected);
+    }
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// Nobody authorized: the editor asks for nothing and has nothing to offer.
+void tst_Streams::watchListWithoutLists()
+{
+    StreamHost& host = this->host(false);
+    ReportRecorder recorder;
+    HostWindow window;
+    IVentariStream* stream = host.stream("watchlist");
+    auto* editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QVERIFY(editor);
+    QCoreApplication::processEvents();
+    QCOMPARE(host.started().handler()->findChildren<VentariLoadWatchListsAction*>().size(), 0);
+    QCOMPARE(watchListRequests(), 0);
+
+    QCOMPARE(editor->comboBox()->count(), 0);
+    editor->setValue("Tech");
+    QCOMPARE(stream->controlValue(editor), QString());
+    stream->setControlValue(editor, QStringLiteral("7"));
+    QCOMPARE(editor->value(), QByteArray());
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// The lists follow the authorized user: kept when authorization ends, replaced by the next
+// user's, never stored.
+void tst_Streams::watchListsFollowAuthorization()
+{
+    m_hosts.reset();
+    StreamHost host(true);
+    QVERIFY(host.isStarted());
+    ReportRecorder recorder;
+    Authorization* authorization = host.started().authorization();
+    auto* stream = dynamic_cast<VentariWatchListStream*>(host.stream("watchlist"));
+    QVERIFY(stream);
+    QVERIFY(authorization->isSubscribed("authorizationChanged", stream, "updateLists"));
+    QCOMPARE(watchListRequests(), 0);
+
+    HostWindow window;
+    auto* editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QTRY_COMPARE(comboItems(editor), (QStringList{"Tech", "Energy"}));
+    editor->setValue("Energy");
+
+    authorization->resetToken();
+    QCoreApplication::processEvents();
+    QCOMPARE(watchListRequests(), 1);
+    QCOMPARE(comboItems(editor), (QStringList{"Tech", "Energy"}));
+    QCOMPARE(stream->controlValue(editor), QStringLiteral("9"));
+
+    DialogPlayer player(QStringLiteral("approve('bob')"));
+    QVERIFY(authorization->authorize());
+    QCOMPARE(player.handled, 1);
+    QTRY_COMPARE(comboItems(editor), (QStringList{"Canadian Banks", "FX"}));
+    QCOMPARE(watchListRequests(), 2);
+    QCOMPARE(requestsTo(QStringLiteral("watchlists.json")).back().queryValue("access_token"),
+             authorization->token().toStdString());
+    // The name shown stays; it names no list of bob's.
+    QCOMPARE(editor->value(), QByteArray("Energy"));
+    QCOMPARE(stream->controlValue(editor), QStringLiteral("8"));
+    stream->setControlValue(editor, QStringLiteral("10"));
+    QCOMPARE(editor->value(), QByteArray("FX"));
+
+    host.restartRegistry(true);
+    QSettings file(host.settings().fileName(), QSettings::IniFormat);
+    for (const QString& key : file.allKeys())
+        QVERIFY2(!file.value(key).toStringList().contains(QStringLiteral("FX")), qPrintable(key));
+    QCOMPARE(dynamic_cast<VentariWatchListStream*>(host.stream("watchlist"))->lists().size(), 0);
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+void tst_Streams::symbolEditor_data()
+{
+    QTest::addColumn<QString>("serviceSymbol");
+    QTest::addColumn<QByteArray>("hostSymbol");
+
+    QTest::newRow("toronto stock") << "RY.CA" << QByteArray("RY:TC");
+    QTest::newRow("currency pair") << "EURUSD" << QByteArray("EUR/USD");
+    QTest::newRow("continuous futures") << "ES_F" << QByteArray("@ES");
+    QTest::newRow("plain stock") << "AAPL" << QByteArray("AAPL");
+}
+
+// The editor shows host notation; the stream value is the service's.
+void tst_Streams::symbolEditor()
+{
+    QFETCH(QString, serviceSymbol);
+    QFETCH(QByteArray, hostSymbol);
+
+    StreamHost& host = this->host(false);
+    MapperScope mapper;
+    QVERIFY(mapper.isReady());
+    ReportRecorder recorder;
+    QWidget window;
+    IVentariStream* stream = host.stream("symbol");
+    auto* editor = qobject_cast<SymbolEditControl*>(stream->createIdControl(&window, SLOT(close())));
+    QVERIFY(editor);
+
+    stream->setControlValue(editor, serviceSymbol);
+    QCOMPARE(editor->value(), hostSymbol);
+    editor->setValue(QByteArray());
+    QTest::keyClicks(editor, QString::fromUtf8(hostSymbol));
+    QCOMPARE(stream->controlValue(editor), serviceSymbol);
+    QVERIFY(recorder.isEmpty());
+}
+
+// The end of an edit and the loss of focus reach the same slot; an empty symbol is no entry.
+void tst_Streams::symbolEditorReportsToOneSlot()
+{
+    StreamHost& host = this->host(false);
+    ReportRecorder recorder;
+    HostWindow window;
+    auto* editor = qobject_cast<SymbolEditControl*>(host.stream("symbol")->createIdControl(&window, SLOT(onEditDone())));
+    QVERIFY(editor);
+    QVERIFY(!editor->allowEmptySymbols());
+    QCOMPARE(editor->minimumWidth(), 120);
+    QCOMPARE(editor->maximumWidth(), 120);
+    QSignalSpy done(editor, SIGNAL(editDone(const QByteArray&, int)));
+
+    QTest::keyClicks(editor, QStringLiteral("RY:TC"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(editor, &focusOut);
+    QCOMPARE(window.edits, (QStringList{"editDone", "focusOut"}));
+    QCOMPARE(done.size(), 1);
+    const int hostStockType = 14;
+    QCOMPARE(done.at(0), (QList<QVariant>{QByteArray("RY:TC"), hostStockType}));
+
+    editor->clear();
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCOMPARE(window.edits.size(), 2);
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// A destroyed mapper is looked up again; without one the value passes unconverted.
+void tst_Streams::symbolMapperLookedUpAgain()
+{
+    StreamHost& host = this->host(false);
+    QWidget window;
+    IVentariStream* stream = host.stream("symbol");
+    QWidget* editor = stream->createIdControl(&window, SLOT(close()));
+    {
+        MapperScope byRule;
+        QVERIFY(byRule.isReady());
+        stream->setControlValue(editor, QStringLiteral("RY.CA"));
+        QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("RY:TC"));
+    }
+    {
+        MapperScope byTable("ROYAL | RY.CA\n");
+        QVERIFY(byTable.isReady());
+        stream->setControlValue(editor, QStringLiteral("RY.CA"));
+        QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("ROYAL"));
+        QCOMPARE(stream->controlValue(editor), QStringLiteral("RY.CA"));
+    }
+    ReportRecorder recorder;
+    stream->setControlValue(editor, QStringLiteral("RY.CA"));
+    QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("RY.CA"));
+    QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("Service not found")});
+}
+
+QTEST_MAIN(tst_Streams)
+#include "tst_streams.moc"
