@@ -39,6 +39,17 @@ QList<int> idsOf(const Messages& messages)
     return ids;
 }
 
+// The newest stored message the user has not liked; -1 when there is none.
+int newestNotLikedBy(Ventari::VentariModel& model, int user)
+{
+    int id = -1;
+    for (const Message& message : model.messages()) {
+        if (!message.likes.contains(user))
+            id = message.id;
+    }
+    return id;
+}
+
 QStringList notificationsOf(const StreamHost& host)
 {
     QStringList texts;
@@ -165,11 +176,7 @@ void tst_ModelService::likeAndUnlike()
     const auto observed = loadedModel("symbol", "AAPL");
     QVERIFY(observed);
     const int alice = userId("alice");
-    int id = -1;
-    for (const Message& message : observed->model->messages()) {
-        if (!message.likes.contains(alice))
-            id = message.id;
-    }
+    const int id = newestNotLikedBy(*observed->model, alice);
     QVERIFY(id != -1);
     const QSet<int> before = observed->model->messageById(id).likes;
     ReportRecorder recorder;
@@ -215,11 +222,7 @@ void tst_ModelService::failedLike()
     const auto observed = loadedModel("symbol", "AAPL");
     QVERIFY(observed);
     const int alice = userId("alice");
-    int id = -1;
-    for (const Message& message : observed->model->messages()) {
-        if (!message.likes.contains(alice))
-            id = message.id;
-    }
+    const int id = newestNotLikedBy(*observed->model, alice);
     QVERIFY(id != -1);
     const QString before = notationOf(observed->model->messages());
     host().started().host().notifications()->clear();
