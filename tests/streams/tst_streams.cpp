@@ -81,24 +81,12 @@ public:
     }
 
     bool isReady() const { return m_ready; }
-    bool isDestroyed() const { return m_mapper.isNull(); }
 
 private:
     QTemporaryDir m_dataDir;
     QPointer<TavSymbolMapper> m_mapper;
     bool m_ready = true;
 };
-
-QString classOf(IVentariStream* stream)
-{
-    if (dynamic_cast<VentariSymbolStream*>(stream))
-        return QStringLiteral("VentariSymbolStream");
-    if (dynamic_cast<VentariUserStream*>(stream))
-        return QStringLiteral("VentariUserStream");
-    if (dynamic_cast<VentariWatchListStream*>(stream))
-        return QStringLiteral("VentariWatchListStream");
-    return dynamic_cast<VentariStream*>(stream) ? QStringLiteral("VentariStream") : QString();
-}
 
 QStringList comboItems(const ComboControl* control)
 {
@@ -183,7 +171,6 @@ void tst_Streams::registry_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<QByteArray>("id");
-    QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("context");
     QTest::addColumn<int>("mode");
@@ -195,27 +182,23 @@ void tst_Streams::registry_data()
     const QStringList full{QString(), "charts", "videos", "links"};
     const QStringList allOnly{QString()};
     const QString handler = QStringLiteral("VentariStreamsHandler");
-    QTest::newRow("symbol") << 0 << QByteArray("symbol") << "VentariSymbolStream" << "Symbol" << "VentariStream" << 1
-                            << "symbol/%1.json" << full << true << true;
-    QTest::newRow("user") << 1 << QByteArray("user") << "VentariUserStream" << "User" << "VentariUserStream" << 1
-                          << "user/%1.json" << full << true << true;
-    QTest::newRow("suggested") << 2 << QByteArray("suggested") << "VentariStream" << "Suggested" << handler << 1
-                               << "suggested.json" << full << false << false;
-    QTest::newRow("trending") << 3 << QByteArray("trending") << "VentariStream" << "Trending" << handler << 1
-                              << "trending.json" << full << false << false;
-    QTest::newRow("charts") << 4 << QByteArray("charts") << "VentariStream" << "Charts" << handler << 1
-                            << "charts.json" << allOnly << false << false;
-    QTest::newRow("investor relations") << 5 << QByteArray("investor-relations") << "VentariStream"
-                                        << "Investor Relations" << handler << 1 << "investor_relations.json" << full
-                                        << false << false;
-    QTest::newRow("home") << 6 << QByteArray("home") << "VentariStream" << "People & Stocks" << handler << 2
-                          << "home.json" << full << false << false;
-    QTest::newRow("friends") << 7 << QByteArray("friends") << "VentariStream" << "People" << handler << 2
-                             << "friends.json" << full << false << false;
-    QTest::newRow("watch list") << 8 << QByteArray("watchlist") << "VentariWatchListStream" << "WatchList"
-                                << "Ventari::VentariWatchListStream" << 2 << "watchlist/%1.json" << full << true << false;
-    QTest::newRow("mentions") << 9 << QByteArray("mentions") << "VentariStream" << "Mentions" << handler << 2
-                              << "mentions.json" << allOnly << false << false;
+    auto row = [](const char* name, int index, const char* id, const char* shown, const QString& context, int mode,
+                  const char* path, const QStringList& filters, bool needsId, bool canFollow) {
+        QTest::newRow(name) << index << QByteArray(id) << QString::fromUtf8(shown) << context << mode
+                            << QString::fromLatin1(path) << filters << needsId << canFollow;
+    };
+    row("symbol", 0, "symbol", "Symbol", "VentariStream", 1, "symbol/%1.json", full, true, true);
+    row("user", 1, "user", "User", "VentariUserStream", 1, "user/%1.json", full, true, true);
+    row("suggested", 2, "suggested", "Suggested", handler, 1, "suggested.json", full, false, false);
+    row("trending", 3, "trending", "Trending", handler, 1, "trending.json", full, false, false);
+    row("charts", 4, "charts", "Charts", handler, 1, "charts.json", allOnly, false, false);
+    row("investor relations", 5, "investor-relations", "Investor Relations", handler, 1, "investor_relations.json", full,
+        false, false);
+    row("home", 6, "home", "People & Stocks", handler, 2, "home.json", full, false, false);
+    row("friends", 7, "friends", "People", handler, 2, "friends.json", full, false, false);
+    row("watch list", 8, "watchlist", "WatchList", "Ventari::VentariWatchListStream", 2, "watchlist/%1.json", full, true,
+        false);
+    row("mentions", 9, "mentions", "Mentions", handler, 2, "mentions.json", allOnly, false, false);
 }
 
 // The ten streams in the host's order, each found by its id, with names from their own contexts.
@@ -223,7 +206,6 @@ void tst_Streams::registry()
 {
     QFETCH(int, index);
     QFETCH(QByteArray, id);
-    QFETCH(QString, className);
     QFETCH(QString, name);
     QFETCH(QString, context);
     QFETCH(int, mode);
@@ -241,7 +223,6 @@ void tst_Streams::registry()
     QCOMPARE(VentariStreamsHandler::instance(), &host.registry());
 
     QCOMPARE(stream->id(), id);
-    QCOMPARE(classOf(stream), className);
     QCOMPARE(stream->name(), name);
     QVERIFY(m_translator.asked.contains(context + QLatin1Char('|') + name));
     QCOMPARE(stream->authorizationMode(), mode);
@@ -340,10 +321,8 @@ void tst_Streams::inputModelEntries_data()
                                        << QByteArrayList{"carol", "bob", "alice"};
     QTest::newRow("entered again moves up") << QByteArrayList{"alice", "bob", "carol", "alice"} << 20
                                             << QByteArrayList{"alice", "carol", "bob"};
-    QTest::newRow("top entered again") << QByteArrayList{"alice", "bob", "bob"} << 20 << QByteArrayList{"bob", "alice"};
     QTest::newRow("oldest dropped beyond the maximum") << QByteArrayList{"a", "b", "c", "d"} << 3
                                                        << QByteArrayList{"d", "c", "b"};
-    QTest::newRow("letter case tells names apart") << QByteArrayList{"Bob", "bob"} << 20 << QByteArrayList{"bob", "Bob"};
     QTest::newRow("UTF-8") << QByteArrayList{"zo\xc3\xab"} << 20 << QByteArrayList{"zo\xc3\xab"};
 }
 
@@ -353,6 +332,7 @@ void tst_Streams::inputModelEntries()
     QFETCH(int, maximum);
     QFETCH(QByteArrayList, expected);
 
+    ReportRecorder recorder;
     StreamIdInputModel model{QByteArray()};
     model.setMaximumCount(maximum);
     for (const QByteArray& value : entered)
@@ -363,6 +343,7 @@ void tst_Streams::inputModelEntries()
         QCOMPARE(model.data(model.index(row), Qt::DisplayRole).toString(), QString::fromUtf8(expected.at(row)));
         QCOMPARE(model.data(model.index(row), Qt::EditRole).toString(), QString::fromUtf8(expected.at(row)));
     }
+    QVERIFY(recorder.isEmpty());
 }
 
 void tst_Streams::storedHistory_data()
@@ -374,11 +355,8 @@ void tst_Streams::storedHistory_data()
 
     QTest::newRow("two names") << QVariant(QStringList{"alice", "bob"}) << false << QByteArrayList{"alice", "bob"}
                                << QStringList{"alice", "bob"};
-    QTest::newRow("one name") << QVariant(QStringList{QString::fromUtf8("zo\xc3\xab")}) << false
-                              << QByteArrayList{"zo\xc3\xab"} << QStringList{QString::fromUtf8("zo\xc3\xab")};
     QTest::newRow("all removed") << QVariant(QStringList{"alice", "bob"}) << true << QByteArrayList{"alice", "bob"}
                                  << QStringList();
-    QTest::newRow("empty list") << QVariant(QStringList()) << false << QByteArrayList() << QStringList();
     QTest::newRow("nothing stored") << QVariant() << false << QByteArrayList() << QStringList();
 }
 
@@ -413,6 +391,7 @@ void tst_Streams::storedHistory()
 // Replacing the watch lists is one reset, and a combo control over the model keeps what it shows.
 void tst_Streams::setItemsIsOneReset()
 {
+    ReportRecorder recorder;
     StreamIdInputModel model{QByteArray()};
     model.addValue("Tech");
     model.addValue("Energy");
@@ -429,6 +408,7 @@ void tst_Streams::setItemsIsOneReset()
     QCOMPARE(removed.size(), 0);
     QCOMPARE(comboItems(&control), (QStringList{"Metals", "Energy", "Bonds"}));
     QCOMPARE(control.value(), QByteArray("Energy"));
+    QVERIFY(recorder.isEmpty());
 }
 
 // Names entered in the user editor are remembered, offered again after a restart, and every
