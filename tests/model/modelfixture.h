@@ -88,12 +88,9 @@ inline int pendingRefreshes(const StreamsTest::StreamHost& host)
 }
 
 // Requests the emulator received for one path below "/api/2/".
-inline int requestsTo(const std::string& path)
+inline int requestCount(const QString& path)
 {
-    int count = 0;
-    for (const Emulator::RecordedRequest& request : sharedEmulator().requests())
-        count += request.path == "/api/2/" + path;
-    return count;
+    return int(ProtocolTest::requestsTo(path).size());
 }
 
 inline int userId(const char* username)
