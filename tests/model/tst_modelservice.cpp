@@ -206,7 +206,7 @@ void tst_ModelService::failedLike_data()
 
     // An HTTP error status reaches the action as a network failure with Qt's text.
     QTest::newRow("refused") << Fault::errorStatus(503)
-                             << R"(^Error transferring http://127\.0\.0\.1:\d+/api/2/messages/like\.json\?id=\d+&access_token=\w+ - server replied: Service Unavailable$)";
+                             << R"(^Error transferring http://127\.0\.0\.1:\d+/api/2/messages/like\.json\?id=\d+&access_token=\*\*\* - server replied: Service Unavailable$)";
     QTest::newRow("broken reply") << Fault::malformedBody()
                                   << R"(^Server response error: Response doesn't contain response field$)";
 }
