@@ -96,7 +96,8 @@ void tst_PluginInstall::installedProgramRuns()
 
 void tst_PluginInstall::installedPluginLoadsWithItsHostLibrary()
 {
-    QPluginLoader loader(installed(QStringLiteral(VENTARI_PLUGIN_INSTALL_DIR "/" VENTARI_PLUGIN_FILE_NAME)));
+    // Found as an installed program finds it: from its own folder.
+    QPluginLoader loader(installed(QStringLiteral(VENTARI_BIN_INSTALL_DIR "/" VENTARI_BIN_TO_PLUGIN_DIR "/" VENTARI_PLUGIN_FILE_NAME)));
     QObject* instance = loader.instance();
     QVERIFY2(instance, qPrintable(loader.errorString()));
     QCOMPARE(QString::fromLatin1(instance->metaObject()->className()), QStringLiteral("Ventari::VentariPlugin"));

@@ -1,3 +1,4 @@
+#include <corvane/corvanesink.h>
 #include <kelvar/iplugin.h>
 
 #include <QtCore/QFile>
@@ -18,6 +19,7 @@ class tst_PluginLibrary : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
 
     void metadataNamesTheHostInterface();
     void loadingRegistersTheResources_data();
@@ -37,6 +39,8 @@ private:
     bool isMapped() const;
 
     QPluginLoader m_loader;
+    Corvane::RecordingSink m_recorder;
+    Corvane::ScopedSink m_recording{&m_recorder};
 };
 
 void tst_PluginLibrary::initTestCase()
@@ -47,6 +51,12 @@ void tst_PluginLibrary::initTestCase()
     m_loader.setFileName(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH));
     // Qt would otherwise pin the library for good at the first load.
     m_loader.setLoadHints(QLibrary::LoadHints());
+}
+
+// Loading, casting and unloading report nothing to the host.
+void tst_PluginLibrary::cleanup()
+{
+    QVERIFY2(m_recorder.reports().isEmpty(), qPrintable(m_recorder.reportTexts().join(QLatin1Char('\n'))));
 }
 
 void tst_PluginLibrary::metadataNamesTheHostInterface()
