@@ -154,6 +154,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void cleanupTestCase();
 
     void initRegistersBothServices();
     void termDestroysTheMapperBeforeTheFacade();
@@ -202,6 +203,11 @@ void tst_VentariService::cleanup()
     if (locator()->hasService<IVentariService>())
         plugin()->term();
     m_settings.reset();
+}
+
+void tst_VentariService::cleanupTestCase()
+{
+    locator()->destroyService<Kelvar::INotifications>();
 }
 
 void tst_VentariService::initRegistersBothServices()
