@@ -62,7 +62,7 @@ protected:
 };
 
 // The host's implementation of INotifications.
-class HOST_EXPORT Notifications : public INotifications
+class HOST_EXPORT Notifications final : public INotifications
 {
 public:
     NotificationManager* notificationManager() override { return &m_manager; }
