@@ -3,6 +3,7 @@
 #include "iventariservice.h"
 #include "tessel/itavsymbolmapper.h"
 
+#include <kelvar/notifications.h>
 #include <kelvar/servicelocator.h>
 
 #include <QtCore/QObject>
@@ -26,6 +27,12 @@ Tessel::ITavSymbolMapper* symbolMapper()
     s_mapper = Kelvar::ServiceLocator::instance()->service<Tessel::ITavSymbolMapper>();
     s_mapperObject = dynamic_cast<QObject*>(s_mapper);
     return s_mapper;
+}
+
+void postNotification(const QString& title, const QString& text, int icon)
+{
+    if (auto* notifications = Kelvar::ServiceLocator::instance()->service<Kelvar::INotifications>())
+        notifications->notificationManager()->addEvent(new Kelvar::SimpleNotificationInfo(title, text, icon));
 }
 
 } // namespace Ventari

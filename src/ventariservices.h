@@ -2,6 +2,8 @@
 
 #include "ventariglobal.h"
 
+class QString;
+
 namespace Ventari {
 
 class IAuthorization;
@@ -17,5 +19,9 @@ VENTARI_EXPORT IAuthorization* authorizationState();
 // The symbol mapper registered in the host's service locator; null (the locator reports it) while
 // none is registered.
 VENTARI_EXPORT Tessel::ITavSymbolMapper* symbolMapper();
+
+// Shows a host notification (icon 0 plain, 1 error); shows nothing (the locator reports it) while
+// the host offers no notifications.
+VENTARI_EXPORT void postNotification(const QString& title, const QString& text, int icon);
 
 } // namespace Ventari

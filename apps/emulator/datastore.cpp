@@ -251,7 +251,9 @@ Message DataStore::post(const MessageDraft& draft, std::int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Message message;
-    message.id = m_messages.empty() ? firstMessageId : m_messages.rbegin()->first + 1;
+    // Ids of deleted messages are never given again.
+    message.id = m_lastMessageId == -1 ? firstMessageId : m_lastMessageId + 1;
+    m_lastMessageId = message.id;
     message.createdAt = m_messages.empty() ? now : std::max(now, m_messages.rbegin()->second.createdAt);
     message.userId = draft.userId;
     message.body = draft.body;
@@ -277,6 +279,13 @@ Message DataStore::post(const MessageDraft& draft, std::int64_t now)
     }
     m_messages.emplace(message.id, message);
     return message;
+}
+
+bool DataStore::removeMessage(int messageId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_images.erase(messageId);
+    return m_messages.erase(messageId) > 0;
 }
 
 std::string DataStore::postedImage(int messageId) const

@@ -108,6 +108,8 @@ public:
     std::optional<Message> setLiked(int messageId, int userId, bool liked);
     // Gives the draft the next id and a time not before the newest message's.
     Message post(const MessageDraft& draft, std::int64_t now);
+    // Deletes a message and its posted image; false when it does not exist.
+    bool removeMessage(int messageId);
     // The JPEG posted with a message; empty when none was.
     std::string postedImage(int messageId) const;
 
@@ -125,6 +127,7 @@ private:
     std::map<int, Symbol> m_symbols;
     std::map<int, WatchList> m_watchLists;
     std::map<int, Message> m_messages; // ordered by id, so by time
+    int m_lastMessageId = -1;          // the last id given, deleted or not
     std::map<int, std::string> m_images;
     std::set<std::pair<int, int>> m_friendships;  // follower, user
     std::set<std::pair<int, int>> m_stockships;   // follower, symbol

@@ -440,6 +440,11 @@ int Service::generateMessage()
     return d->generateMessage();
 }
 
+bool Service::removeMessage(int messageId)
+{
+    return d->m_store.removeMessage(messageId);
+}
+
 DataStore& Service::store()
 {
     return d->m_store;

@@ -78,6 +78,8 @@ public:
     // Posts one generated message now, as the generator would; returns its id. Authors, symbols
     // and mentioned users are taken in turn, so every stream soon sees new messages.
     int generateMessage();
+    // Deletes a message as its author would; later pages no longer carry it. False when unknown.
+    bool removeMessage(int messageId);
 
     DataStore& store();
     TokenRegistry& tokens();

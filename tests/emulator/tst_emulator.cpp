@@ -112,6 +112,7 @@ private slots:
     void faults();
     void faultScope();
     void generator();
+    void removedMessage();
     void concurrentClientsAreCountedExactly();
 
 private:
@@ -896,6 +897,33 @@ void tst_Emulator::generator()
     QVERIFY(timer.elapsed() < 5000);
     QVERIFY(!service.isRunning());
     QCOMPARE(service.store().messageCount(), std::size_t(5));
+}
+
+// A deleted message leaves every later page, cannot be liked, and its id is never given again.
+void tst_Emulator::removedMessage()
+{
+    auto pageIds = [this] {
+        std::vector<int> ids;
+        const json reply = bodyOf(get(api("streams/symbol/AAPL.json")));
+        for (const json& message : reply.at("messages"))
+            ids.push_back(message.at("id").get<int>());
+        return ids;
+    };
+    const std::vector<int> before = pageIds();
+    QCOMPARE(int(before.size()), 30);
+    QVERIFY(m_service->removeMessage(before.at(3)));
+    QVERIFY(!m_service->removeMessage(before.at(3)));
+    std::vector<int> expected = before;
+    expected.erase(expected.begin() + 3);
+    std::vector<int> after = pageIds();
+    QCOMPARE(std::vector<int>(after.begin(), after.end() - 1), expected);
+    QVERIFY(after.back() < before.back());
+    const std::string like = api("messages/like.json?id=" + std::to_string(before.at(3)), m_service->issueToken("alice"));
+    QCOMPARE(statusOf(bodyOf(post(like, ""))), 404);
+
+    const int newest = m_service->store().newestMessageId();
+    QVERIFY(m_service->removeMessage(newest));
+    QCOMPARE(m_service->generateMessage(), newest + 1);
 }
 
 void tst_Emulator::concurrentClientsAreCountedExactly()

@@ -1,0 +1,314 @@
+#include "ventarimodel.h"
+
+#include "actions/ventarifollowunfollowaction.h"
+#include "actions/ventarilikeunlikeaction.h"
+#include "actions/ventaristreamaction.h"
+#include "common/reports.h"
+#include "iauthorization.h"
+#include "messagemerge.h"
+#include "streams/iventaristream.h"
+#include "ventariactionhandler.h"
+#include "ventariservices.h"
+
+namespace Ventari {
+
+VentariModel::VentariModel(IVentariStream* stream, const QByteArray& streamValue, int filterIndex)
+    : m_streamValue(streamValue)
+    , m_stream(stream)
+    , m_filterIndex(filterIndex)
+{
+    VentariActionHandler* handler = VentariActionHandler::instance();
+    // Queued, so that the error reaches the observers attached after construction.
+    if (handler && handler->isOutOfRequests())
+        QMetaObject::invokeMethod(this, "sendOutOfRequestsError", Qt::QueuedConnection);
+    if (handler)
+        VR_VERIFY(connect(handler, SIGNAL(outOfRequests(QDateTime)), this, SLOT(onOutOfRequests(QDateTime))));
+    onUserInfoChanged();
+    if (IAuthorization* authorization = authorizationState())
+        authorization->subscribe("userInfoChanged", this, "onUserInfoChanged");
+    forceUpdateData();
+}
+
+VentariModel::~VentariModel()
+{
+    for (const QPointer<VentariAbstractAction>& action : qAsConst(m_actions)) {
+        if (action)
+            action->cancel();
+    }
+}
+
+int VentariModel::count() const
+{
+    return m_messages.size();
+}
+
+Message VentariModel::messageByIndex(int index) const
+{
+    if (!VR_ASSERT(index >= 0 && index < m_messages.size()))
+        return Message();
+    return m_messages.at(index);
+}
+
+Message VentariModel::messageById(int id)
+{
+    const int index = messageIndex(id);
+    return index == -1 ? Message() : m_messages.at(index);
+}
+
+int VentariModel::messageIndex(int id)
+{
+    VR_ASSERT(!m_messages.isEmpty());
+    const int index = messageIndexInternal(id);
+    VR_ASSERT(index != -1);
+    return index;
+}
+
+// A copy sharing the list's storage would make the next merge copy all messages before changing
+// one; a view that asks for all of them pays for that copy instead.
+QList<Message> VentariModel::messages()
+{
+    return independentCopy(m_messages);
+}
+
+bool VentariModel::containsMessage(int id) const
+{
+    return messageIndexInternal(id) != -1;
+}
+
+void VentariModel::likeMessage(int id)
+{
+    VR_ASSERT(messageIndex(id) != -1);
+    sendLikeUnlike(VentariLikeUnlikeAction::Like, id);
+}
+
+void VentariModel::unlikeMessage(int id)
+{
+    VR_ASSERT(messageIndex(id) != -1);
+    sendLikeUnlike(VentariLikeUnlikeAction::Unlike, id);
+}
+
+void VentariModel::forceUpdateData()
+{
+    VentariStreamAction* action = createStreamAction(1);
+    connectDefaultStreamAction(action);
+    VR_VERIFY(connect(action, SIGNAL(following(bool)), this, SLOT(setFollow(bool))));
+    execute(action);
+}
+
+void VentariModel::loadOldMessages()
+{
+    if (m_messages.isEmpty())
+        return;
+    VentariStreamAction* action = createStreamAction(1);
+    action->setMaxId(m_messages.at(0).id);
+    VR_VERIFY(connect(action, SIGNAL(dataObtained(Ventari::Messages)), this, SLOT(onOldMessagesActionData(Ventari::Messages))));
+    VR_VERIFY(connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onError(const ResponseError&))));
+    VR_VERIFY(connect(action, SIGNAL(streamId(int)), this, SLOT(onStreamId(int))));
+    execute(action);
+}
+
+bool VentariModel::isFinished() const
+{
+    return m_finished;
+}
+
+void VentariModel::follow(bool follow)
+{
+    if (m_subjectId == -1 || !m_stream)
+        return;
+    const QByteArray streamId = m_stream->id();
+    int kind = 0;
+    if (streamId == "symbol")
+        kind = VentariFollowUnfollowAction::Symbol;
+    else if (streamId == "user")
+        kind = VentariFollowUnfollowAction::User;
+    else
+        return;
+    auto* action = new VentariFollowUnfollowAction(kind, !follow, m_subjectId);
+    VR_VERIFY(connect(action, SIGNAL(success()), this, SLOT(onFollowUnfollowSuccess())));
+    VR_VERIFY(connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onFollowUnfollowActionError(const ResponseError&))));
+    execute(action);
+}
+
+bool VentariModel::isFollow() const
+{
+    return m_follow;
+}
+
+void VentariModel::onData(const Messages& messages)
+{
+    forgetSender();
+    mergeMessages(messages);
+    requestRefreshData();
+}
+
+void VentariModel::onError(const ResponseError&)
+{
+    forgetSender();
+    emit error(tr("Stream not found."));
+}
+
+void VentariModel::onOldMessagesActionData(const Messages& messages)
+{
+    if (messages.isEmpty())
+        m_finished = true;
+    mergeMessages(messages);
+    requestRefreshData();
+    forgetSender();
+}
+
+void VentariModel::onOutOfRequests(const QDateTime&)
+{
+    sendOutOfRequestsError();
+}
+
+void VentariModel::onLikeUnlikeActionDone(const Message& message)
+{
+    mergeMessages(Messages{message});
+    forgetSender();
+}
+
+void VentariModel::onLikeUnlikeActionError(const ResponseError& error)
+{
+    postNotification(QStringLiteral("Like/Unlike Error"), error.errorText, 1);
+    forgetSender();
+}
+
+void VentariModel::onUserInfoChanged()
+{
+    const int oldUser = m_userId;
+    IAuthorization* authorization = authorizationState();
+    const StoredUserInfo user = authorization ? authorization->userInfo() : StoredUserInfo();
+    m_userId = user.isEmpty ? -1 : user.info.id;
+
+    QList<int> changed;
+    for (const Message& message : qAsConst(m_messages)) {
+        if (message.likes.contains(oldUser) != message.likes.contains(m_userId))
+            changed.append(message.id);
+    }
+    if (!changed.isEmpty())
+        emit messagesChanged(changed);
+    forceUpdateData();
+    if (m_follow) {
+        m_follow = false;
+        emit followStateChanged(false);
+    }
+}
+
+void VentariModel::onFollowUnfollowSuccess()
+{
+    if (auto* action = qobject_cast<VentariFollowUnfollowAction*>(sender()))
+        setFollow(!action->isUnfollow());
+    forgetSender();
+}
+
+void VentariModel::onFollowUnfollowActionError(const ResponseError&)
+{
+    postNotification(QStringLiteral("Ventari Error"),
+                     QStringLiteral("Failed to send follow/unfollow command to the Ventari server"), 1);
+    // A view that flipped its toggle flips it back.
+    emit followStateChanged(m_follow);
+    forgetSender();
+}
+
+void VentariModel::onStreamId(int id)
+{
+    m_subjectId = id;
+}
+
+void VentariModel::setFollow(bool value)
+{
+    if (value == m_follow)
+        return;
+    m_follow = value;
+    emit followStateChanged(value);
+}
+
+void VentariModel::sendOutOfRequestsError()
+{
+    emit error(tr("Ventari Requests Limit Exceeded"));
+}
+
+int VentariModel::messageIndexInternal(int id) const
+{
+    int low = 0;
+    int high = m_messages.size() - 1;
+    while (low <= high) {
+        const int mid = (low + high) / 2;
+        const int probed = m_messages.at(mid).id;
+        if (id < probed)
+            high = mid - 1;
+        else if (id > probed)
+            low = mid + 1;
+        else
+            return mid;
+    }
+    return -1;
+}
+
+void VentariModel::mergeMessages(const Messages& incoming)
+{
+    const MessageChanges changes = mergePage(m_messages, incoming);
+    if (!changes.removed.isEmpty())
+        emit messagesRemoved(changes.removed);
+    if (!changes.added.isEmpty())
+        emit messagesAdded(changes.added);
+    if (!changes.changed.isEmpty())
+        emit messagesChanged(changes.changed);
+    if (m_messages.isEmpty()) {
+        m_finished = true;
+        emit noData();
+    } else if (changes.isEmpty()) {
+        emit messagesNoChanged();
+    }
+}
+
+// The pool sends it at its next free tick, so the pool paces the refreshing of every model.
+void VentariModel::requestRefreshData()
+{
+    VentariStreamAction* action = createStreamAction(2);
+    connectDefaultStreamAction(action);
+    execute(action);
+}
+
+VentariStreamAction* VentariModel::createStreamAction(int priority)
+{
+    return new VentariStreamAction(m_stream, m_streamValue, m_filterIndex, priority);
+}
+
+void VentariModel::connectDefaultStreamAction(VentariStreamAction* action)
+{
+    VR_VERIFY(connect(action, SIGNAL(dataObtained(Ventari::Messages)), this, SLOT(onData(Ventari::Messages))));
+    VR_VERIFY(connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onError(const ResponseError&))));
+    VR_VERIFY(connect(action, SIGNAL(streamId(int)), this, SLOT(onStreamId(int))));
+}
+
+// The stored message keeps its likes until the service's answer is merged.
+void VentariModel::sendLikeUnlike(int operation, int id)
+{
+    auto* action = new VentariLikeUnlikeAction(operation, id);
+    VR_VERIFY(connect(action, SIGNAL(done(Ventari::Message)), this, SLOT(onLikeUnlikeActionDone(Ventari::Message))));
+    VR_VERIFY(connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onLikeUnlikeActionError(const ResponseError&))));
+    execute(action);
+}
+
+void VentariModel::execute(VentariAbstractAction* action)
+{
+    VentariActionHandler* handler = VentariActionHandler::instance();
+    if (!handler) {
+        delete action;
+        return;
+    }
+    // Actions deleted without an answer (dropped by the pool, or gone with the handler) leave nulls.
+    m_actions.removeAll(QPointer<VentariAbstractAction>());
+    m_actions.append(action);
+    handler->executeAction(action);
+}
+
+void VentariModel::forgetSender()
+{
+    if (auto* action = qobject_cast<VentariAbstractAction*>(sender()))
+        m_actions.removeAll(QPointer<VentariAbstractAction>(action));
+}
+
+} // namespace Ventari

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "iventarimodel.h"
+#include "ventariglobal.h"
+#include "ventaritypes.h"
+
+#include "common/notifier/commonabstractnotifier.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QDateTime>
+#include <QtCore/QList>
+#include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtCore/QString>
+
+namespace Ventari {
+
+class IVentariStream;
+class VentariAbstractAction;
+class VentariStreamAction;
+
+// The messages of one stream through one filter, ascending by id, kept current through the action
+// handler: loads, a refresh after every answered load, older pages, likes and follows.
+class VENTARI_EXPORT VentariModel : public QObject, public Common::AbstractNotifier, public IVentariModel
+{
+    Q_OBJECT
+
+public:
+    VentariModel(IVentariStream* stream, const QByteArray& streamValue, int filterIndex);
+    // Cancels the pending actions, so that those still queued are dropped unsent.
+    ~VentariModel() override;
+
+    int count() const override;
+    Message messageByIndex(int index) const override;
+    Message messageById(int id) override;
+    int messageIndex(int id) override;
+    QList<Message> messages() override;
+    bool containsMessage(int id) const override;
+    void likeMessage(int id) override;
+    void unlikeMessage(int id) override;
+    void forceUpdateData() override;
+    void loadOldMessages() override;
+    bool isFinished() const override;
+    void follow(bool follow) override;
+    bool isFollow() const override;
+
+signals:
+    void messagesAdded(const QList<int>& ids) override;
+    void messagesRemoved(const QList<int>& ids) override;
+    void messagesChanged(const QList<int>& ids) override;
+    void noData() override;
+    void error(const QString& text) override;
+    void messagesNoChanged() override;
+    void followStateChanged(bool follow) override;
+
+private slots:
+    void onData(const Ventari::Messages& messages);
+    void onError(const ResponseError& error);
+    void onOldMessagesActionData(const Ventari::Messages& messages);
+    void onOutOfRequests(const QDateTime& resetTime);
+    void onLikeUnlikeActionDone(const Ventari::Message& message);
+    void onLikeUnlikeActionError(const ResponseError& error);
+    // Called by the authorization state's notifier, by signature.
+    void onUserInfoChanged();
+    void onFollowUnfollowSuccess();
+    void onFollowUnfollowActionError(const ResponseError& error);
+    void onStreamId(int id);
+    void setFollow(bool value);
+    void sendOutOfRequestsError();
+
+private:
+    int messageIndexInternal(int id) const;
+    void mergeMessages(const Messages& incoming);
+    void requestRefreshData();
+    VentariStreamAction* createStreamAction(int priority);
+    void connectDefaultStreamAction(VentariStreamAction* action);
+    void sendLikeUnlike(int operation, int id);
+    void execute(VentariAbstractAction* action);
+    void forgetSender();
+
+    QByteArray m_streamValue;
+    IVentariStream* m_stream;
+    Messages m_messages;
+    QList<QPointer<VentariAbstractAction>> m_actions;
+    int m_filterIndex;
+    int m_userId = -1;
+    bool m_finished = false;
+    bool m_follow = false;
+    int m_subjectId = -1;
+};
+
+} // namespace Ventari

@@ -1,0 +1,114 @@
+#include "modelfixture.h"
+
+#include "messagemerge.h"
+
+#include <QtTest/QtTest>
+
+using namespace ModelTest;
+using Ventari::MessageChanges;
+using Ventari::mergePage;
+
+using Ids = QList<int>;
+
+class tst_MessageMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void merge_data();
+    void merge();
+    void aMergeThatChangesNothingCopiesNothing();
+    void anIndependentCopyKeepsItsMessages();
+};
+
+void tst_MessageMerge::merge_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<Ids>("removed");
+    QTest::addColumn<Ids>("added");
+    QTest::addColumn<Ids>("changed");
+
+    QTest::newRow("first page, newest first") << "" << "30 20 10" << "10 20 30" << Ids{} << Ids{10, 20, 30} << Ids{};
+    QTest::newRow("empty first page") << "" << "" << "" << Ids{} << Ids{} << Ids{};
+    QTest::newRow("identical refresh") << "10 20+7 30" << "30 20+7 10" << "10 20+7 30" << Ids{} << Ids{} << Ids{};
+    QTest::newRow("one message gained a like") << "10 20 30" << "30 20+7 10" << "10 20+7 30" << Ids{} << Ids{} << Ids{20};
+    QTest::newRow("one message lost a like") << "10 20+7+9 30" << "30 20+9 10" << "10 20+9 30" << Ids{} << Ids{} << Ids{20};
+    QTest::newRow("a changed body alone is no change") << "10 20 30" << "30 20* 10" << "10 20 30" << Ids{} << Ids{} << Ids{};
+    QTest::newRow("a changed likes set brings the new body along")
+        << "10 20 30" << "30 20+7* 10" << "10 20+7* 30" << Ids{} << Ids{} << Ids{20};
+    QTest::newRow("one inside the overlap: what follows goes and comes back")
+        << "10 20 30" << "30 25 20 10" << "10 20 25 30" << Ids{30} << Ids{25, 30} << Ids{};
+    QTest::newRow("an id missing inside the page is removed") << "10 15 20" << "20 10" << "10 20" << Ids{15} << Ids{} << Ids{};
+    QTest::newRow("newer messages") << "10 20 30" << "50 40 30 20" << "10 20 30 40 50" << Ids{} << Ids{40, 50} << Ids{};
+    QTest::newRow("stored older than the page stay")
+        << "10 20 30 40" << "50 40 30" << "10 20 30 40 50" << Ids{} << Ids{50} << Ids{};
+    QTest::newRow("removed, changed and added in one page")
+        << "10 20 30 40" << "50 40 30+7 10" << "10 30+7 40 50" << Ids{20} << Ids{50} << Ids{30};
+    QTest::newRow("a page starting between stored messages")
+        << "10 20 30" << "30 20 15" << "10 15 20 30" << Ids{20, 30} << Ids{15, 20, 30} << Ids{};
+    QTest::newRow("a page inside a gap") << "10 50" << "30 20" << "10 20 30" << Ids{50} << Ids{20, 30} << Ids{};
+    QTest::newRow("older page") << "10 20 30" << "7 5 3" << "3 5 7 10 20 30" << Ids{} << Ids{3, 5, 7} << Ids{};
+    QTest::newRow("older page reaching the oldest")
+        << "10 20 30" << "10 7 5" << "5 7 10 20 30" << Ids{} << Ids{5, 7} << Ids{};
+    QTest::newRow("older page reaching a changed oldest")
+        << "10 20 30" << "10+7 7 5" << "5 7 10+7 20 30" << Ids{} << Ids{5, 7} << Ids{10};
+    QTest::newRow("older page empty") << "10 20 30" << "" << "10 20 30" << Ids{} << Ids{} << Ids{};
+    QTest::newRow("unsorted page") << "10 20 30" << "20 40 30 35" << "10 20 30 35 40" << Ids{} << Ids{35, 40} << Ids{};
+    QTest::newRow("unsorted page, older and newer") << "10 20" << "30 5 20 1" << "1 5 10 20 30" << Ids{} << Ids{1, 5, 30} << Ids{};
+    QTest::newRow("one message: a like answer") << "10 20 30" << "20+7" << "10 20+7 30" << Ids{} << Ids{} << Ids{20};
+    QTest::newRow("one message: unchanged") << "10 20 30" << "20" << "10 20 30" << Ids{} << Ids{} << Ids{};
+    QTest::newRow("one message: the oldest changed") << "10 20 30" << "10+7" << "10+7 20 30" << Ids{} << Ids{} << Ids{10};
+    QTest::newRow("one message: the newest changed") << "10 20 30" << "30+7" << "10 20 30+7" << Ids{} << Ids{} << Ids{30};
+    QTest::newRow("one message: newer") << "10 20 30" << "40" << "10 20 30 40" << Ids{} << Ids{40} << Ids{};
+    QTest::newRow("one message: older") << "10 20 30" << "5" << "5 10 20 30" << Ids{} << Ids{5} << Ids{};
+    QTest::newRow("one message: not stored, inside the list")
+        << "10 20 30" << "25" << "10 20 25" << Ids{30} << Ids{25} << Ids{};
+    QTest::newRow("one message into an empty list") << "" << "20+7" << "20+7" << Ids{} << Ids{20} << Ids{};
+    QTest::newRow("a page naming an id twice keeps its first") << "" << "20 10 20+7" << "10 20" << Ids{} << Ids{10, 20} << Ids{};
+}
+
+void tst_MessageMerge::merge()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, page);
+    QFETCH(QString, result);
+    QFETCH(Ids, removed);
+    QFETCH(Ids, added);
+    QFETCH(Ids, changed);
+
+    Messages list = messagesOf(stored);
+    const MessageChanges changes = mergePage(list, messagesOf(page));
+    QCOMPARE(notationOf(list), result);
+    QCOMPARE(changes.removed, removed);
+    QCOMPARE(changes.added, added);
+    QCOMPARE(changes.changed, changed);
+    QCOMPARE(changes.isEmpty(), removed.isEmpty() && added.isEmpty() && changed.isEmpty());
+}
+
+// A view that holds a copy of the list costs the next refresh nothing when nothing changed.
+void tst_MessageMerge::aMergeThatChangesNothingCopiesNothing()
+{
+    Messages list = messagesOf(QStringLiteral("10 20+7 30 40"));
+    const Messages held = list;
+    QVERIFY(mergePage(list, messagesOf(QStringLiteral("40 30 20+7"))).isEmpty());
+    QVERIFY(list.isSharedWith(held));
+
+    QCOMPARE(mergePage(list, messagesOf(QStringLiteral("40 30 20"))).changed, Ids{20});
+    QVERIFY(!list.isSharedWith(held));
+    QCOMPARE(notationOf(held), QStringLiteral("10 20+7 30 40"));
+}
+
+void tst_MessageMerge::anIndependentCopyKeepsItsMessages()
+{
+    Messages list = messagesOf(QStringLiteral("10 20 30"));
+    const Messages copy = Ventari::independentCopy(list);
+    QVERIFY(!copy.isSharedWith(list));
+    mergePage(list, messagesOf(QStringLiteral("40 30+7 20")));
+    QCOMPARE(notationOf(list), QStringLiteral("10 20 30+7 40"));
+    QCOMPARE(notationOf(copy), QStringLiteral("10 20 30"));
+}
+
+QTEST_GUILESS_MAIN(tst_MessageMerge)
+#include "tst_messagemerge.moc"
