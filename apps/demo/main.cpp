@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -45,6 +46,26 @@ bool prepareDisplay(int argc, char** argv)
 
 QtMessageHandler s_qtHandler = nullptr;
 
+// Qt takes "--plugin" for its own input plugins; the desk's option is kept from it and handed
+// back after Qt has taken its own options.
+std::vector<char*> withoutPluginOption(int argc, char** argv, QStringList* pluginOptions)
+{
+    std::vector<char*> kept;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--plugin") == 0) {
+            *pluginOptions << QString::fromLocal8Bit(argv[i]);
+            if (i + 1 < argc)
+                *pluginOptions << QString::fromLocal8Bit(argv[++i]);
+        } else if (i > 0 && std::strncmp(argv[i], "--plugin=", 9) == 0) {
+            *pluginOptions << QString::fromLocal8Bit(argv[i]);
+        } else {
+            kept.push_back(argv[i]);
+        }
+    }
+    kept.push_back(nullptr);
+    return kept;
+}
+
 // The offscreen platform says this of every top-level window; nothing is wrong.
 void dropPlatformChatter(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -69,14 +90,17 @@ int main(int argc, char** argv)
     if (!prepareDisplay(argc, argv))
         return 1;
     s_qtHandler = qInstallMessageHandler(dropPlatformChatter);
-    QApplication application(argc, argv);
+    QStringList pluginOptions;
+    std::vector<char*> qtArguments = withoutPluginOption(argc, argv, &pluginOptions);
+    int qtArgumentCount = int(qtArguments.size()) - 1;
+    QApplication application(qtArgumentCount, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("ventari-desk"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ventari Desk"));
 
     DeskOptions options;
     QString errorText;
     QString helpText;
-    if (!DeskOptions::parse(QApplication::arguments(), &options, &errorText, &helpText)) {
+    if (!DeskOptions::parse(QApplication::arguments() + pluginOptions, &options, &errorText, &helpText)) {
         if (!helpText.isEmpty()) {
             std::fputs(qPrintable(helpText), stdout);
             return 0;
