@@ -59,6 +59,13 @@ bool RequestPool::isTimerActive() const
     return m_timer->isActive();
 }
 
+RequestBudget RequestPool::budget() const
+{
+    RequestBudget budget = m_budget;
+    budget.period = m_interval;
+    return budget;
+}
+
 void RequestPool::init()
 {
     setTimerInterval(baseInterval());
@@ -84,6 +91,7 @@ void RequestPool::setTimerInterval(int ms)
     m_interval = ms;
     m_timer->setInterval(ms);
     POOL_LOG(2) << "New Update Interval:" << ms / 1000 << " sec";
+    emit budgetChanged();
 }
 
 void RequestPool::addRequest(const PooledRequest& request)
@@ -182,6 +190,7 @@ void RequestPool::onResponseFinished()
     if (!request.action)
         return; // reported by findSentRequest; nobody to deliver to
 
+    noteBudget(reply);
     if (hasRateLimitHeaders(reply)) {
         const int remaining = remainRequests(reply);
         POOL_LOG(2) << "Remaining requests count " << remaining;
@@ -208,6 +217,7 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
 
     IAuthorization* authorization = authorizationState();
     const bool authorized = authorization && authorization->isAuthorized();
+    noteBudget(reply);
     if (hasRateLimitHeaders(reply)) {
         setTimerInterval(nextInterval(reply));
         const int remaining = remainRequests(reply);
@@ -253,6 +263,21 @@ void RequestPool::showOutOfRequestsNotification(const QDateTime& reset)
             QCoreApplication::translate("Ventari::RequestPool", "Ventari"), text, 0));
     }
     emit outOfRequests(local);
+}
+
+// Read apart from the pacing headers' readers, so that the report adds no log records of its own.
+void RequestPool::noteBudget(const QNetworkReply* reply)
+{
+    if (!hasRateLimitHeaders(reply))
+        return;
+    bool ok = false;
+    const int remaining = reply->rawHeader("X-RateLimit-Remaining").toInt(&ok, 10);
+    m_budget.remaining = ok ? remaining : -1;
+    const int limit = reply->rawHeader("X-RateLimit-Limit").toInt(&ok, 10);
+    m_budget.limit = ok ? limit : -1;
+    const uint reset = reply->rawHeader("X-RateLimit-Reset").toUInt(&ok, 10);
+    m_budget.resetTime = ok ? QDateTime::fromSecsSinceEpoch(reset, Qt::UTC) : QDateTime();
+    emit budgetChanged();
 }
 
 bool RequestPool::hasRateLimitHeaders(const QNetworkReply* reply) const

@@ -27,6 +27,16 @@ struct PooledRequest
     bool operator==(const PooledRequest& other) const { return id == other.id; }
 };
 
+// The service's request budget as last reported, and the send period in force: what a host shows
+// in its status bar.
+struct RequestBudget
+{
+    int remaining = -1;   // "X-RateLimit-Remaining"; -1 until a reply reports it
+    int limit = -1;       // "X-RateLimit-Limit"; -1 when the service does not report it
+    QDateTime resetTime;  // "X-RateLimit-Reset" in UTC; null until reported
+    int period = 20000;   // milliseconds between queued requests
+};
+
 // Sends every request of the plugin, paced so that the service's request-rate limit holds.
 class VENTARI_EXPORT RequestPool : public QObject
 {
@@ -40,11 +50,14 @@ public:
     bool isOutOfRequests() const { return m_outOfRequests; }
     int timerInterval() const { return m_interval; }
     bool isTimerActive() const;
+    RequestBudget budget() const;
 
 signals:
     void replyDone(int id, QByteArray body);
     void replyError(int id, QNetworkReply::NetworkError code, QString err);
     void outOfRequests(QDateTime timeOfReset);
+    // After every reply that carries the rate-limit headers, and whenever the send period changes.
+    void budgetChanged();
 
 private slots:
     void updateTimerBasedOnAuthorization();
@@ -62,6 +75,7 @@ private:
     void setTimerInterval(int ms);
     int baseInterval() const;
     void showOutOfRequestsNotification(const QDateTime& reset);
+    void noteBudget(const QNetworkReply* reply);
 
     bool hasRateLimitHeaders(const QNetworkReply* reply) const;
     int remainRequests(const QNetworkReply* reply) const;
@@ -77,6 +91,7 @@ private:
     int m_nextId = 0;
     int m_interval = 20000;
     bool m_outOfRequests = false;
+    RequestBudget m_budget;
 };
 
 } // namespace Ventari

@@ -1,6 +1,12 @@
 #include "ventariplugin.h"
 
 #include "common/reports.h"
+#include "iventariservice.h"
+#include "tessel/itavsymbolmapper.h"
+#include "tessel/tavsymbolmapper.h"
+#include "ventariservice.h"
+
+#include <kelvar/servicelocator.h>
 
 #include <QtCore/QFile>
 
@@ -9,6 +15,22 @@ namespace Ventari {
 VentariPlugin::VentariPlugin()
     : Kelvar::PluginBase(QByteArrayLiteral("ventari"))
 {
+}
+
+void VentariPlugin::init()
+{
+    Kelvar::PluginBase::init();
+    Kelvar::ServiceLocator* locator = Kelvar::ServiceLocator::instance();
+    locator->addService<IVentariService>(new VentariService);
+    locator->addService<Tessel::ITavSymbolMapper>(new Tessel::TavSymbolMapper);
+}
+
+void VentariPlugin::term()
+{
+    Kelvar::ServiceLocator* locator = Kelvar::ServiceLocator::instance();
+    locator->destroyService<Tessel::ITavSymbolMapper>();
+    locator->destroyService<IVentariService>();
+    Kelvar::PluginBase::term();
 }
 
 int VentariPlugin::protocolLevel(int)

@@ -18,7 +18,8 @@ enum class FaultKind {
 enum class HeaderDefect {
     NonNumericRemaining, // "X-RateLimit-Remaining: many"
     NonNumericReset,     // "X-RateLimit-Reset: soon"
-    DateWithZoneOffset   // "Date: Tue, 05 Dec 2023 14:03:00 +0000"
+    DateWithZoneOffset,  // "Date: Tue, 05 Dec 2023 14:03:00 +0000"
+    LimitMissing         // no "X-RateLimit-Limit": the service need not tell its limit
 };
 
 // One misbehaviour that a test asks of the service.

@@ -281,6 +281,9 @@ void Service::Private::applyFaults(const std::vector<Fault>& faults, OutgoingRes
                 replaceHeader(out.headers, "Date", date);
                 break;
             }
+            case HeaderDefect::LimitMissing:
+                removeHeader(out.headers, "X-RateLimit-Limit");
+                break;
             }
             break;
         case FaultKind::DroppedConnection:

@@ -1,53 +1,104 @@
 #pragma once
 
-#include "ventaritypes.h"
+#include "messagenotation.h"
+#include "streamhost.h"
 
+#include "actions/ventaristreamaction.h"
+#include "iventarimodel.h"
+#include "ventarimodel.h"
+
+#include <QtCore/QObject>
 #include <QtCore/QStringList>
+#include <QtTest/QTest>
 
-#include <algorithm>
+#include <memory>
 
 namespace ModelTest {
 
-using Ventari::Message;
-using Ventari::Messages;
-
-// Pages written as text, in page order: "10 20+7+9 30*" is message 10, message 20 liked by users 7
-// and 9, and message 30 whose body was edited.
-inline Messages messagesOf(const QString& notation)
+// Watches a model as a host view does, subscribed through the notifier by signal and slot names;
+// each signal becomes one event: "added 10 20", "removed 30", "changed 20", "noData", "noChange",
+// "error <text>" or "follow true".
+class ModelObserver : public QObject
 {
-    Messages messages;
-    for (const QString& token : notation.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        QString rest = token;
-        Message message;
-        message.body = QStringLiteral("first words");
-        if (rest.endsWith(QLatin1Char('*'))) {
-            message.body = QStringLiteral("edited words");
-            rest.chop(1);
-        }
-        const QStringList parts = rest.split(QLatin1Char('+'));
-        message.id = parts.first().toInt();
-        for (int i = 1; i < parts.size(); ++i)
-            message.likes.insert(parts.at(i).toInt());
-        messages.append(message);
+    Q_OBJECT
+
+public:
+    explicit ModelObserver(Ventari::IVentariModel* model)
+    {
+        model->subscribe("messagesAdded", this, "onAdded");
+        model->subscribe("messagesRemoved", this, "onRemoved");
+        model->subscribe("messagesChanged", this, "onChanged");
+        model->subscribe("noData", this, "onNoData");
+        model->subscribe("error", this, "onError");
+        model->subscribe("messagesNoChanged", this, "onNoChange");
+        model->subscribe("followStateChanged", this, "onFollowStateChanged");
     }
-    return messages;
+
+    bool waitForEvents(int count) { return QTest::qWaitFor([&] { return events.size() >= count; }, 10000); }
+    // The events so far, forgotten afterwards.
+    QStringList take()
+    {
+        const QStringList taken = events;
+        events.clear();
+        return taken;
+    }
+
+    QStringList events;
+
+public slots:
+    void onAdded(const QList<int>& ids) { record("added", ids); }
+    void onRemoved(const QList<int>& ids) { record("removed", ids); }
+    void onChanged(const QList<int>& ids) { record("changed", ids); }
+    void onNoData() { events.append(QStringLiteral("noData")); }
+    void onError(const QString& text) { events.append(QStringLiteral("error ") + text); }
+    void onNoChange() { events.append(QStringLiteral("noChange")); }
+    void onFollowStateChanged(bool follow) { events.append(follow ? QStringLiteral("follow true") : QStringLiteral("follow false")); }
+
+private:
+    void record(const char* what, const QList<int>& ids)
+    {
+        QString event = QLatin1String(what);
+        for (int id : ids)
+            event += QLatin1Char(' ') + QString::number(id);
+        events.append(event);
+    }
+};
+
+// A model with its observer attached right after construction, as a host window holds them.
+struct ObservedModel
+{
+    ObservedModel(Ventari::IVentariStream* stream, const QByteArray& value, int filter = 0)
+        : model(std::make_unique<Ventari::VentariModel>(stream, value, filter))
+        , observer(model.get())
+    {
+    }
+
+    std::unique_ptr<Ventari::VentariModel> model;
+    ModelObserver observer;
+};
+
+// Refresh requests handed to the handler and neither answered nor cancelled.
+inline int pendingRefreshes(const StreamsTest::StreamHost& host)
+{
+    int count = 0;
+    for (const auto* action : host.started().handler()->findChildren<Ventari::VentariStreamAction*>())
+        count += action->priority() == 2 && !action->isCancelled();
+    return count;
 }
 
-// A list in the same notation, likers in ascending order.
-inline QString notationOf(const Messages& messages)
+// Requests the emulator received for one path below "/api/2/".
+inline int requestsTo(const std::string& path)
 {
-    QStringList tokens;
-    for (const Message& message : messages) {
-        QString token = QString::number(message.id);
-        QList<int> likes = message.likes.values();
-        std::sort(likes.begin(), likes.end());
-        for (int user : likes)
-            token += QLatin1Char('+') + QString::number(user);
-        if (message.body == QLatin1String("edited words"))
-            token += QLatin1Char('*');
-        tokens.append(token);
-    }
-    return tokens.join(QLatin1Char(' '));
+    int count = 0;
+    for (const Emulator::RecordedRequest& request : sharedEmulator().requests())
+        count += request.path == "/api/2/" + path;
+    return count;
+}
+
+inline int userId(const char* username)
+{
+    const auto user = sharedEmulator().store().userByName(username);
+    return user ? user->id : -2;
 }
 
 } // namespace ModelTest

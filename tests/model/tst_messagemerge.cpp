@@ -1,4 +1,4 @@
-#include "modelfixture.h"
+#include "messagenotation.h"
 
 #include "messagemerge.h"
 
