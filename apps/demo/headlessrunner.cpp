@@ -41,8 +41,12 @@ void HeadlessRunner::onPoll()
 {
     StreamTab* tab = m_window->currentTab();
     const bool shown = tab && tab->messages()->rowCount() > 0;
-    if (shown && m_messagesAt < 0)
+    if (shown && m_messagesAt < 0) {
         m_messagesAt = m_clock.elapsed();
+        // Painting is what asks for the pictures; a first rendering sets them on their way.
+        m_window->grab();
+        return;
+    }
     if (m_messagesAt >= 0) {
         if (m_window->imageCache()->pendingCount() == 0 || m_clock.elapsed() - m_messagesAt > pictureGraceMs)
             writeScreenshot(QStringLiteral("first messages after %1 ms").arg(m_messagesAt));

@@ -11,6 +11,7 @@
 #include <iventarimodel.h>
 #include <iventariservice.h>
 #include <kelvar/combocontrol.h>
+#include <kelvar/commoninputmodel.h>
 #include <streams/iventaristream.h>
 #include <ventaristreamshandler.h>
 
@@ -124,6 +125,14 @@ void StreamTab::onEditDone()
         return;
     m_state.value = value;
     openModel();
+}
+
+void StreamTab::onEditorChoicesChanged()
+{
+    if (!m_editor || m_state.value.isEmpty())
+        return;
+    stream()->setControlValue(m_editor, m_state.value);
+    emit stateChanged();
 }
 
 void StreamTab::onStreamPicked(int index)
@@ -269,6 +278,9 @@ void StreamTab::rebuildEditor()
     m_ui->editorSlot->addWidget(m_editor);
     if (!m_state.value.isEmpty())
         current->setControlValue(m_editor, m_state.value);
+    // Watch lists arrive after the editor is made: the chosen one is shown again once they are in.
+    if (auto* combo = qobject_cast<ComboControl*>(m_editor.data()))
+        connect(combo->model(), &QAbstractItemModel::modelReset, this, &StreamTab::onEditorChoicesChanged);
 }
 
 void StreamTab::rebuildFilters()

@@ -54,6 +54,7 @@ signals:
 private slots:
     // Called by the stream's editor when an entry is done.
     void onEditDone();
+    void onEditorChoicesChanged();
     void onStreamPicked(int index);
     void onFilterPicked(int index);
     void onFollowClicked(bool follow);
