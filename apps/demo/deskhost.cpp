@@ -45,7 +45,6 @@ DeskHost::~DeskHost()
 
 bool DeskHost::start(const DeskOptions& options)
 {
-    m_options = options;
     // The plugin's progress records are for diagnosing; VENTARI_DESK_LOG=1 brings them back.
     if (qEnvironmentVariableIsEmpty("VENTARI_DESK_LOG"))
         Corvane::setDefaultLogThreshold(3);
@@ -53,10 +52,8 @@ bool DeskHost::start(const DeskOptions& options)
     m_settings = options.settingsFile.isEmpty() ? SettingsStore::of(application)
                                                 : SettingsStore::install(options.settingsFile, application);
 
-    Kelvar::Preferences* preferences = Kelvar::Preferences::instance();
-    preferences->setUsername(options.hostUser);
-    preferences->setTheme(options.theme == DeskOptions::Theme::Light ? Kelvar::Preferences::Theme::Light
-                                                                      : Kelvar::Preferences::Theme::Dark);
+    // The theme preference is the look's to set (DeskTheme), before the plugin reads it.
+    Kelvar::Preferences::instance()->setUsername(options.hostUser);
     if (qEnvironmentVariableIsEmpty("DRAVON_DATA_DIR"))
         Dravon::setDataDirectory(symbolMapFolder());
 

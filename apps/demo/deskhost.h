@@ -51,7 +51,6 @@ private:
     void keepStoredSignIn();
     void registerNotifications();
 
-    DeskOptions m_options;
     SettingsStore* m_settings = nullptr;
     std::unique_ptr<Emulator::Service> m_service;
     PluginHost m_plugin;

@@ -73,12 +73,12 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
     // Author: the name first; the @username gives way before the name does.
     const QColor text = option.palette.color(QPalette::Text);
-    const QFontMetrics nameMetrics(MessageLayout(option.font).nameFont());
+    const QFontMetrics nameMetrics(it.nameFont);
     const QFontMetrics metaMetrics(option.font);
     const QString name = it.message.user.name.isEmpty() ? it.message.user.username : it.message.user.name;
     const QString elidedName = nameMetrics.elidedText(name, Qt::ElideRight, it.parts.author.width());
     const int nameWidth = nameMetrics.horizontalAdvance(elidedName);
-    painter->setFont(MessageLayout(option.font).nameFont());
+    painter->setFont(it.nameFont);
     painter->setPen(m_hoverId == it.message.id && m_hoverKind == MessageHit::Author ? theme.link : text);
     painter->drawText(it.parts.author, Qt::AlignLeft | Qt::AlignVCenter, elidedName);
     const int userSpace = it.parts.author.width() - nameWidth - 6;
@@ -193,7 +193,7 @@ MessageHit MessageDelegate::hitAt(const QStyleOptionViewItem& option, const QMod
     const QPoint at = point - option.rect.topLeft();
     const QRect authorText(it.parts.author.topLeft(),
                            QSize(qMin(it.parts.author.width(),
-                                      QFontMetrics(MessageLayout(option.font).nameFont())
+                                      QFontMetrics(it.nameFont)
                                           .horizontalAdvance(it.message.user.name.isEmpty() ? it.message.user.username
                                                                                            : it.message.user.name)),
                                  it.parts.author.height()));
@@ -257,7 +257,9 @@ MessageDelegate::Item MessageDelegate::item(const QStyleOptionViewItem& option, 
     Item it;
     it.message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
     it.body = bodyDocument(it.message, option.font);
-    it.parts = MessageLayout(option.font).layout(it.message, itemWidth(option), it.body.data());
+    const MessageLayout layout(option.font);
+    it.parts = layout.layout(it.message, itemWidth(option), it.body.data());
+    it.nameFont = layout.nameFont();
     return it;
 }
 

@@ -49,6 +49,7 @@ private:
         Ventari::Message message;
         MessageLayout::Parts parts;
         QSharedPointer<QTextDocument> body;
+        QFont nameFont;
     };
 
     Item item(const QStyleOptionViewItem& option, const QModelIndex& index) const;

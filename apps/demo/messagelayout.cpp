@@ -18,7 +18,6 @@ const QSize MessageLayout::mediaSize(120, 80);
 
 MessageLayout::MessageLayout(const QFont& font)
     : m_nameFont(font)
-    , m_metaFont(font)
     , m_nameMetrics(font)
     , m_metaMetrics(font)
 {

@@ -44,7 +44,6 @@ public:
     Parts layout(const Ventari::Message& message, int width, QTextDocument* body) const;
 
     QFont nameFont() const { return m_nameFont; }
-    QFont metaFont() const { return m_metaFont; }
     static QString likeText(int count, bool liked);
     static QString openText(const Ventari::Message& message);
     static bool hasChart(const Ventari::Message& message);
@@ -52,7 +51,6 @@ public:
 
 private:
     QFont m_nameFont;
-    QFont m_metaFont;
     QFontMetrics m_nameMetrics;
     QFontMetrics m_metaMetrics;
 };

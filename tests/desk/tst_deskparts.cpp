@@ -1,4 +1,5 @@
 #include <deskoptions.h>
+#include <pluginhost.h>
 #include <messagetext.h>
 #include <messagetime.h>
 #include <remotesettingsfile.h>
@@ -32,6 +33,8 @@ private slots:
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
+    void pluginSearch();
+    void aSecondCopyOfThePluginIsRefused();
 };
 
 void tst_DeskParts::options_data()
@@ -267,6 +270,31 @@ void tst_DeskParts::tabsSurviveARestart()
 
     settings.store()->setValue("VentariDesk/tabs", QStringList{"broken", "symbol\tMSFT\tx", "mentions\t\t0"});
     QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"mentions", QString(), 0}}));
+}
+
+void tst_DeskParts::pluginSearch()
+{
+    const QString name = QFileInfo(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH)).fileName();
+    QTemporaryDir folder;
+    QCOMPARE(PluginHost::candidates(folder.path()), QStringList{QDir(folder.path()).filePath(name)});
+    QCOMPARE(PluginHost::candidates(QStringLiteral("/x/libother.so")), QStringList{"/x/libother.so"});
+
+    const QStringList defaults = PluginHost::candidates(QString());
+    QCOMPARE(defaults.size(), 2);
+    QVERIFY2(defaults.first().endsWith(QStringLiteral(VENTARI_PLUGIN_INSTALL_DIR "/") + name), qPrintable(defaults.first()));
+    QCOMPARE(defaults.last(), QStringLiteral(VENTARI_PLUGIN_BUILD_PATH));
+}
+
+void tst_DeskParts::aSecondCopyOfThePluginIsRefused()
+{
+    QTemporaryDir folder;
+    const QString copy = QDir(folder.path()).filePath(QFileInfo(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH)).fileName());
+    QVERIFY(QFile::copy(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH), copy));
+    PluginHost host;
+    QVERIFY(!host.load(folder.path()));
+    QVERIFY(!host.isLoaded());
+    QVERIFY2(host.errorText().contains(QStringLiteral("another copy")), qPrintable(host.errorText()));
+    QVERIFY2(host.errorText().contains(copy), qPrintable(host.errorText()));
 }
 
 QTEST_MAIN(tst_DeskParts)
