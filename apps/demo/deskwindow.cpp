@@ -10,6 +10,7 @@
 #include <iventariservice.h>
 #include <kelvar/notifications.h>
 #include <settings/settingsstore.h>
+#include <requestspool.h>
 #include <ventariactionhandler.h>
 
 #include <QtGui/QCloseEvent>
@@ -212,8 +213,19 @@ void DeskWindow::createStatusBar()
     service->setToolTip(QStringLiteral("The Ventari service the desk talks to"));
     statusBar()->addPermanentWidget(service);
     statusBar()->addPermanentWidget(m_accountStatus);
-    if (Ventari::VentariActionHandler* handler = Ventari::VentariActionHandler::instance())
+    if (Ventari::VentariActionHandler* handler = Ventari::VentariActionHandler::instance()) {
         m_budget->setPool(handler->requestPool());
+        connect(handler->requestPool(), &Ventari::RequestPool::replyError, this, &DeskWindow::onRequestFailed);
+    }
+}
+
+// The streams only say "Stream not found."; the status bar says when the service is not there.
+void DeskWindow::onRequestFailed(int, QNetworkReply::NetworkError code, const QString& text)
+{
+    if (code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError)
+        statusBar()->showMessage(QStringLiteral("Cannot reach the Ventari service at %1: %2")
+                                     .arg(m_host->serviceAddress(), text),
+                                 15000);
 }
 
 void DeskWindow::updateTabTitles()

@@ -2,6 +2,7 @@
 
 #include "tabstore.h"
 
+#include <QtNetwork/QNetworkReply>
 #include <QtWidgets/QMainWindow>
 
 class AccountButton;
@@ -43,6 +44,7 @@ private slots:
     void onTabStateChanged();
     void onAccountChanged();
     void saveTabs();
+    void onRequestFailed(int id, QNetworkReply::NetworkError code, const QString& text);
 
 private:
     StreamTab* addTab(const TabState& state);
