@@ -4,6 +4,8 @@
 #include "common/jsonparser.h"
 #include "ventaridecoders.h"
 
+#include "timesreporter.h"
+
 #include <QtCore/QJsonDocument>
 #include <QtCore/QVariant>
 
@@ -16,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 namespace {
 
@@ -223,49 +224,22 @@ BENCHMARK(parseQJsonDocument)->Arg(1)->Arg(30)->Arg(200);
 BENCHMARK(parseNlohmann)->Arg(1)->Arg(30)->Arg(200);
 BENCHMARK(parseAndDecodeVentari)->Arg(1)->Arg(30)->Arg(200);
 
-// Shows the usual table and keeps the best CPU time per iteration of each run for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter
+void printRatios(const TimesReporter& times)
 {
-public:
-    RatioReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular)
-    {
+    for (const int size : replySizes) {
+        const std::string arg = "/" + std::to_string(size);
+        const double ours = times.seconds("parseVentari" + arg);
+        const double qt = times.seconds("parseQJsonDocument" + arg);
+        const double nlohmann = times.seconds("parseNlohmann" + arg);
+        if (ours < 0 || qt < 0)
+            continue;
+        std::printf("%3d messages (%6d bytes): ours %8.1f us, QJsonDocument %8.1f us, ratio ours/QJsonDocument %.2f",
+                    size, int(replyOf(size).size()), ours * 1e6, qt * 1e6, ours / qt);
+        if (nlohmann >= 0)
+            std::printf(", nlohmann %8.1f us", nlohmann * 1e6);
+        std::printf("\n");
     }
-
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        for (const Run& run : reports) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            const double seconds = run.cpu_accumulated_time / double(run.iterations);
-            auto it = m_seconds.find(run.benchmark_name());
-            if (it == m_seconds.end() || seconds < it->second)
-                m_seconds[run.benchmark_name()] = seconds;
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-
-    void printRatios() const
-    {
-        for (const int size : replySizes) {
-            const std::string arg = "/" + std::to_string(size);
-            const auto ours = m_seconds.find("parseVentari" + arg);
-            const auto qt = m_seconds.find("parseQJsonDocument" + arg);
-            const auto nlohmann = m_seconds.find("parseNlohmann" + arg);
-            if (ours == m_seconds.end() || qt == m_seconds.end())
-                continue;
-            std::printf("%3d messages (%6d bytes): ours %8.1f us, QJsonDocument %8.1f us, ratio ours/QJsonDocument %.2f",
-                        size, int(replyOf(size).size()), ours->second * 1e6, qt->second * 1e6,
-                        ours->second / qt->second);
-            if (nlohmann != m_seconds.end())
-                std::printf(", nlohmann %8.1f us", nlohmann->second * 1e6);
-            std::printf("\n");
-        }
-    }
-
-private:
-    std::map<std::string, double> m_seconds;
-};
+}
 
 // The generated replies must be what the plugin decodes, or the figures mean nothing.
 bool checkReplies()
@@ -298,9 +272,9 @@ int main(int argc, char** argv)
         return 1;
     if (!checkReplies())
         return 1;
-    RatioReporter reporter;
+    TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    printRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

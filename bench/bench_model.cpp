@@ -5,15 +5,15 @@
 
 #include "messagemerge.h"
 
+#include "timesreporter.h"
+
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
-#include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -210,39 +210,6 @@ BENCHMARK(refreshMergeWhileShared)->Arg(1000)->Arg(10000)->Arg(100000)->Iteratio
 BENCHMARK(olderPageMerge)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(independentCopy)->Arg(1000)->Arg(10000)->Arg(100000);
 
-// Shows the usual table and keeps the CPU time per iteration of each run for the ratio: on a
-// shared machine the wall clock also counts the time other programs ran.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    RatioReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular)
-    {
-    }
-
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-                m_seconds[run.benchmark_name()] = run.cpu_accumulated_time / double(run.iterations);
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-
-    // Largest over smallest list; negative when either was not run.
-    double refreshRatio() const
-    {
-        const auto small = m_seconds.find("refreshMerge/1000");
-        const auto large = m_seconds.find("refreshMerge/100000");
-        if (small == m_seconds.end() || large == m_seconds.end())
-            return -1;
-        return large->second / small->second;
-    }
-
-private:
-    std::map<std::string, double> m_seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -250,12 +217,14 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RatioReporter reporter;
+    TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const double ratio = reporter.refreshRatio();
-    if (ratio < 0)
+    const double small = reporter.seconds("refreshMerge/1000");
+    const double large = reporter.seconds("refreshMerge/100000");
+    if (small < 0 || large < 0)
         return 0; // filtered out
+    const double ratio = large / small;
     std::printf("refresh merge 100k/1k = %.2f\n", ratio);
     return ratio <= 2 ? 0 : 1;
 }

@@ -42,6 +42,7 @@ int VentariModel::count() const
     return m_messages.size();
 }
 
+// After the report a default message (id -1): the caller gets an empty row rather than a crash.
 Message VentariModel::messageByIndex(int index) const
 {
     if (!VR_ASSERT(index >= 0 && index < m_messages.size()))

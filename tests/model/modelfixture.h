@@ -15,6 +15,15 @@
 
 namespace ModelTest {
 
+// The observer's event for a signal carrying ids: "added 10 20".
+inline QString idsEvent(const char* signal, const QList<int>& ids)
+{
+    QString event = QLatin1String(signal);
+    for (int id : ids)
+        event += QLatin1Char(' ') + QString::number(id);
+    return event;
+}
+
 // Watches a model as a host view does, subscribed through the notifier by signal and slot names;
 // each signal becomes one event: "added 10 20", "removed 30", "changed 20", "noData", "noChange",
 // "error <text>" or "follow true".
@@ -46,22 +55,14 @@ public:
     QStringList events;
 
 public slots:
-    void onAdded(const QList<int>& ids) { record("added", ids); }
-    void onRemoved(const QList<int>& ids) { record("removed", ids); }
-    void onChanged(const QList<int>& ids) { record("changed", ids); }
+    void onAdded(const QList<int>& ids) { events.append(idsEvent("added", ids)); }
+    void onRemoved(const QList<int>& ids) { events.append(idsEvent("removed", ids)); }
+    void onChanged(const QList<int>& ids) { events.append(idsEvent("changed", ids)); }
     void onNoData() { events.append(QStringLiteral("noData")); }
     void onError(const QString& text) { events.append(QStringLiteral("error ") + text); }
     void onNoChange() { events.append(QStringLiteral("noChange")); }
     void onFollowStateChanged(bool follow) { events.append(follow ? QStringLiteral("follow true") : QStringLiteral("follow false")); }
 
-private:
-    void record(const char* what, const QList<int>& ids)
-    {
-        QString event = QLatin1String(what);
-        for (int id : ids)
-            event += QLatin1Char(' ') + QString::number(id);
-        events.append(event);
-    }
 };
 
 // A model with its observer attached right after construction, as a host window holds them.
@@ -87,12 +88,9 @@ inline int pendingRefreshes(const StreamsTest::StreamHost& host)
 }
 
 // Requests the emulator received for one path below "/api/2/".
-inline int requestsTo(const std::string& path)
+inline int requestCount(const QString& path)
 {
-    int count = 0;
-    for (const Emulator::RecordedRequest& request : sharedEmulator().requests())
-        count += request.path == "/api/2/" + path;
-    return count;
+    return int(ProtocolTest::requestsTo(path).size());
 }
 
 inline int userId(const char* username)
