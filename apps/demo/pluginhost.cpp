@@ -39,11 +39,8 @@ QStringList PluginHost::candidates(const QString& requestedPath)
 {
     if (!requestedPath.isEmpty())
         return {inFolder(requestedPath)};
-    // The installed layout: the prefix is as many folders above the executable as bin/ is deep.
-    QDir prefix(QCoreApplication::applicationDirPath());
-    for (int depth = QStringLiteral(VENTARI_BIN_INSTALL_DIR).count(QLatin1Char('/')); depth >= 0; --depth)
-        prefix.cdUp();
-    return {QDir::cleanPath(prefix.filePath(QStringLiteral(VENTARI_PLUGIN_INSTALL_DIR "/") + libraryName)),
+    const QDir executableDir(QCoreApplication::applicationDirPath());
+    return {QDir::cleanPath(executableDir.filePath(QStringLiteral(VENTARI_BIN_TO_PLUGIN_DIR "/") + libraryName)),
             QStringLiteral(VENTARI_PLUGIN_BUILD_PATH)};
 }
 
