@@ -109,23 +109,7 @@ std::string Service::Private::baseUrl() const
 
 std::map<std::string, std::string> Service::Private::remoteSettings() const
 {
-    const std::string base = baseUrl();
-    const std::string api = base + "api/2/";
-    return {
-        {"streamApiUrl", api},
-        {"likeUrl", api + "messages/like.json"},
-        {"unlikeUrl", api + "messages/unlike.json"},
-        {"friendshipsUrl", api + "friendships/%1/%2.json"},
-        {"stockshipsUrl", api + "stockships/%1/%2.json"},
-        {"watchListsUrl", api + "watchlists.json"},
-        {"userInfoUrl", api + "account/verify.json"},
-        {"shareUrl", api + "messages/create.json"},
-        {"authorizationUrl",
-         base + "oauth/authorize?client_id=%1&response_type=token&redirect_uri=" + base + "oauth/done"},
-        {"OrvaneId", m_options.clientId},
-        {"symbolsLimit", std::to_string(m_options.symbolsLimit)},
-        {"urlSymbols", std::to_string(m_options.urlSymbols)},
-    };
+    return remoteSettingsFor(baseUrl(), m_options);
 }
 
 int Service::Private::generateMessage()
@@ -367,6 +351,26 @@ std::string Service::baseUrl() const
     return d->baseUrl();
 }
 
+std::map<std::string, std::string> remoteSettingsFor(const std::string& baseUrl, const ServiceOptions& options)
+{
+    const std::string api = baseUrl + "api/2/";
+    return {
+        {"streamApiUrl", api},
+        {"likeUrl", api + "messages/like.json"},
+        {"unlikeUrl", api + "messages/unlike.json"},
+        {"friendshipsUrl", api + "friendships/%1/%2.json"},
+        {"stockshipsUrl", api + "stockships/%1/%2.json"},
+        {"watchListsUrl", api + "watchlists.json"},
+        {"userInfoUrl", api + "account/verify.json"},
+        {"shareUrl", api + "messages/create.json"},
+        {"authorizationUrl",
+         baseUrl + "oauth/authorize?client_id=%1&response_type=token&redirect_uri=" + baseUrl + "oauth/done"},
+        {"OrvaneId", options.clientId},
+        {"symbolsLimit", std::to_string(options.symbolsLimit)},
+        {"urlSymbols", std::to_string(options.urlSymbols)},
+    };
+}
+
 std::map<std::string, std::string> Service::remoteSettings() const
 {
     return d->remoteSettings();
@@ -376,6 +380,12 @@ std::string Service::issueToken(const std::string& username)
 {
     const auto user = d->m_store.userByName(username);
     return user ? d->m_tokens.issue(user->id) : std::string();
+}
+
+bool Service::adoptToken(const std::string& token, const std::string& username)
+{
+    const auto user = d->m_store.userByName(username);
+    return user && d->m_tokens.adopt(token, user->id);
 }
 
 bool Service::revokeToken(const std::string& token)

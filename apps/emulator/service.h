@@ -30,6 +30,11 @@ struct ServiceOptions
     int seedMessageCount = 300;
 };
 
+// Keys without the "RemoteSettings/Ventari/" prefix pointing a host at a service with this
+// emulator's layout at baseUrl ("http://host:port/").
+std::map<std::string, std::string> remoteSettingsFor(const std::string& baseUrl,
+                                                     const ServiceOptions& options = ServiceOptions());
+
 // The local stand-in for the Ventari web service: its JSON API, its authorization page, its
 // rate limit, and the controls tests need (tokens, limits, clock, faults, request log).
 class Service
@@ -54,6 +59,9 @@ public:
 
     // Tokens. issueToken returns an empty text for an unknown user.
     std::string issueToken(const std::string& username);
+    // Honours a token an earlier run issued to this user; false for an unknown user or a token
+    // that stands for someone else.
+    bool adoptToken(const std::string& token, const std::string& username);
     bool revokeToken(const std::string& token);
     void revokeAll();
 

@@ -98,7 +98,8 @@ Reply StaticContent::chart(const Call& call) const
         points += std::to_string(x) + "," + std::to_string(static_cast<int>(value)) + " ";
     }
     const std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
-                            "\" height=\"" + std::to_string(height) + "\"><rect width=\"100%\" height=\"100%\" "
+                            "\" height=\"" + std::to_string(height) + "\"><rect width=\"" + std::to_string(width) +
+                            "\" height=\"" + std::to_string(height) + "\" "
                             "fill=\"#f7f9fb\"/><polyline fill=\"none\" stroke=\"#234e78\" stroke-width=\"" +
                             std::to_string(std::max(1, width / 300)) + "\" points=\"" + points + "\"/></svg>";
     return Reply::content(svg, svgType);

@@ -23,6 +23,14 @@ std::string TokenRegistry::issue(int userId)
     return token;
 }
 
+bool TokenRegistry::adopt(const std::string& token, int userId)
+{
+    if (token.empty())
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_users.emplace(token, userId).first->second == userId;
+}
+
 bool TokenRegistry::revoke(const std::string& token)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

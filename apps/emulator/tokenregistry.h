@@ -15,6 +15,9 @@ public:
     TokenRegistry();
 
     std::string issue(int userId);
+    // Honours a token handed out by an earlier run for the same user, so that a host restarting
+    // its embedded service keeps its sign-in. False when the token is empty or stands for another user.
+    bool adopt(const std::string& token, int userId);
     // False when the token was not valid.
     bool revoke(const std::string& token);
     void revokeAll();

@@ -4,7 +4,10 @@
 
 #include <QtCore/QList>
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
+
+class QWidget;
 
 namespace Kelvar {
 
@@ -40,15 +43,26 @@ public:
 
     // Popups are off by default so that headless hosts and tests stay quiet.
     void setPopupsEnabled(bool enabled) { m_popups = enabled; }
+    // Popups appear inside this widget's bottom-right corner, stacked upwards, newest lowest;
+    // without one, at the screen's bottom-right corner.
+    void setPopupHost(QWidget* host);
+    // The popups on show.
+    QList<QWidget*> popups() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     void eventAdded(const QString& title, const QString& text, int icon);
 
 private:
     void showPopup(const SimpleNotificationInfo& info);
+    void placePopups();
 
     QList<SimpleNotificationInfo*> m_events;
     bool m_popups = false;
+    QPointer<QWidget> m_popupHost;
+    QList<QPointer<QWidget>> m_shown;
 };
 
 // The locator service through which the plugin reaches the notification manager.

@@ -114,6 +114,8 @@ private slots:
     void generator();
     void removedMessage();
     void concurrentClientsAreCountedExactly();
+    void aTokenOfAnEarlierRunIsHonouredForItsUser();
+    void remoteSettingsForAnotherAddress();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -145,6 +147,37 @@ void tst_Emulator::cleanup()
 {
     m_client.reset();
     m_service.reset();
+}
+
+void tst_Emulator::aTokenOfAnEarlierRunIsHonouredForItsUser()
+{
+    const std::string earlier = "0123456789abcdef0123456789abcdef";
+    QCOMPARE(get(api("account/verify.json", earlier))->status, 401);
+
+    QVERIFY(!m_service->adoptToken(earlier, "nobody"));
+    QVERIFY(!m_service->adoptToken("", "alice"));
+    QVERIFY(m_service->adoptToken(earlier, "alice"));
+    QVERIFY(m_service->adoptToken(earlier, "alice"));
+    QVERIFY(!m_service->adoptToken(earlier, "bob"));
+
+    const json user = bodyOf(get(api("account/verify.json", earlier))).at("user");
+    QCOMPARE(user.at("username").get<std::string>(), std::string("alice"));
+    QVERIFY(m_service->revokeToken(earlier));
+    QCOMPARE(get(api("account/verify.json", earlier))->status, 401);
+}
+
+void tst_Emulator::remoteSettingsForAnotherAddress()
+{
+    const auto own = m_service->remoteSettings();
+    const auto other = Emulator::remoteSettingsFor("http://localhost:9000/");
+    QCOMPARE(other.size(), own.size());
+    for (const auto& setting : own) {
+        std::string expected = setting.second;
+        for (std::size_t at = expected.find(m_service->baseUrl()); at != std::string::npos;
+             at = expected.find(m_service->baseUrl(), at))
+            expected.replace(at, m_service->baseUrl().size(), "http://localhost:9000/");
+        QCOMPARE(other.at(setting.first), expected);
+    }
 }
 
 void tst_Emulator::lifecycle()

@@ -1,0 +1,75 @@
+#include "accountbutton.h"
+
+#include <iauthorization.h>
+
+#include <QtWidgets/QAction>
+#include <QtWidgets/QMenu>
+
+AccountButton::AccountButton(Ventari::IAuthorization* authorization, QWidget* parent)
+    : QToolButton(parent)
+    , m_authorization(authorization)
+    , m_signIn(new QAction(QStringLiteral("Sign in…"), this))
+    , m_signOut(new QAction(QStringLiteral("Sign out"), this))
+    , m_who(new QAction(this))
+    , m_menu(new QMenu(this))
+{
+    setAutoRaise(true);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_who->setEnabled(false);
+    m_menu->addAction(m_who);
+    m_menu->addSeparator();
+    m_menu->addAction(m_signOut);
+    connect(m_signIn, &QAction::triggered, this, &AccountButton::onSignIn);
+    connect(m_signOut, &QAction::triggered, this, &AccountButton::onSignOut);
+    // Signed out, the button signs in; signed in, it opens the menu.
+    connect(this, &QToolButton::clicked, m_signIn, &QAction::trigger);
+    m_authorization->subscribe("authorizationChanged", this, "onAuthorizationChanged");
+    m_authorization->subscribe("userInfoChanged", this, "onAuthorizationChanged");
+    onAuthorizationChanged();
+}
+
+AccountButton::~AccountButton()
+{
+    m_authorization->unsubscribe(this);
+}
+
+QString AccountButton::statusText() const
+{
+    if (!m_authorization->isAuthorized())
+        return QStringLiteral("Not signed in");
+    const Ventari::StoredUserInfo user = m_authorization->userInfo();
+    if (user.isEmpty || user.info.username.isEmpty())
+        return QStringLiteral("Signed in");
+    return QStringLiteral("Signed in as %1 (@%2)").arg(user.info.name, user.info.username);
+}
+
+void AccountButton::onSignIn()
+{
+    m_authorization->authorize();
+}
+
+void AccountButton::onSignOut()
+{
+    m_authorization->resetToken();
+}
+
+void AccountButton::onAuthorizationChanged()
+{
+    const bool signedIn = m_authorization->isAuthorized();
+    m_signIn->setEnabled(!signedIn);
+    m_signOut->setEnabled(signedIn);
+    m_who->setText(statusText());
+    if (signedIn) {
+        const Ventari::StoredUserInfo user = m_authorization->userInfo();
+        setText(!user.isEmpty && !user.info.username.isEmpty() ? QStringLiteral("@%1").arg(user.info.username)
+                                                               : QStringLiteral("Signed in"));
+        setMenu(m_menu);
+        setPopupMode(QToolButton::InstantPopup);
+    } else {
+        setMenu(nullptr);
+        setPopupMode(QToolButton::DelayedPopup);
+        setText(QStringLiteral("Sign in…"));
+    }
+    setToolTip(statusText());
+    emit accountChanged();
+}

@@ -1,0 +1,413 @@
+#include "messagedelegate.h"
+
+#include "desktheme.h"
+#include "imagecache.h"
+#include "messagelistmodel.h"
+#include "messagetext.h"
+
+#include <QtGui/QAbstractTextDocumentLayout>
+#include <QtGui/QHelpEvent>
+#include <QtGui/QMouseEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+#include <QtGui/QTextDocument>
+#include <QtWidgets/QAbstractItemView>
+#include <QtWidgets/QToolTip>
+
+namespace {
+
+// Bodies kept laid out; a few screens' worth.
+const int maximumBodies = 400;
+
+QString initials(const Ventari::UserInfo& user)
+{
+    const QString name = user.name.trimmed().isEmpty() ? user.username : user.name;
+    QString letters;
+    for (const QString& word : name.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        letters += word.at(0).toUpper();
+        if (letters.size() == 2)
+            break;
+    }
+    return letters.isEmpty() ? QStringLiteral("?") : letters;
+}
+
+QColor avatarColour(int userId)
+{
+    static const QColor colours[] = {QColor(0x23, 0x4e, 0x78), QColor(0x7a, 0x3b, 0x69), QColor(0x2e, 0x7d, 0x5b),
+                                     QColor(0xb5, 0x65, 0x1d), QColor(0x5b, 0x5e, 0xa6), QColor(0x9b, 0x23, 0x35)};
+    return colours[unsigned(userId) % 6];
+}
+
+QSize devicePixels(const QSize& size, qreal ratio)
+{
+    return QSize(qRound(size.width() * ratio), qRound(size.height() * ratio));
+}
+
+} // namespace
+
+MessageDelegate::MessageDelegate(ImageCache* images, QObject* parent)
+    : QStyledItemDelegate(parent)
+    , m_images(images)
+    , m_time(MessageTime::forHostUser())
+{
+}
+
+MessageDelegate::~MessageDelegate() = default;
+
+void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const DeskTheme& theme = DeskTheme::current();
+    const Item it = item(option, index);
+    const bool liked = index.data(MessageListModel::LikedRole).toBool();
+    const qreal ratio = option.widget ? option.widget->devicePixelRatioF() : 1.0;
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::TextAntialiasing);
+    if (option.state & QStyle::State_MouseOver)
+        painter->fillRect(option.rect, theme.hover);
+    painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width(), 1), theme.separator);
+    painter->translate(option.rect.topLeft());
+
+    paintAvatar(painter, it.parts.avatar, it.message.user, ratio);
+
+    // Author: the name first; the @username gives way before the name does.
+    const QColor text = option.palette.color(QPalette::Text);
+    const QFontMetrics nameMetrics(it.nameFont);
+    const QFontMetrics metaMetrics(option.font);
+    const QString name = it.message.user.name.isEmpty() ? it.message.user.username : it.message.user.name;
+    const QString elidedName = nameMetrics.elidedText(name, Qt::ElideRight, it.parts.author.width());
+    const int nameWidth = nameMetrics.horizontalAdvance(elidedName);
+    painter->setFont(it.nameFont);
+    painter->setPen(m_hoverId == it.message.id && m_hoverKind == MessageHit::Author ? theme.link : text);
+    painter->drawText(it.parts.author, Qt::AlignLeft | Qt::AlignVCenter, elidedName);
+    const int userSpace = it.parts.author.width() - nameWidth - 6;
+    if (!it.message.user.username.isEmpty() && userSpace > metaMetrics.horizontalAdvance(QStringLiteral("@a…"))) {
+        painter->setFont(option.font);
+        painter->setPen(theme.dim);
+        const QRect userRect = it.parts.author.adjusted(nameWidth + 6, 0, 0, 0);
+        painter->drawText(userRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          metaMetrics.elidedText(QLatin1Char('@') + it.message.user.username, Qt::ElideRight,
+                                                 userRect.width()));
+    }
+    painter->setFont(option.font);
+    painter->setPen(theme.dim);
+    painter->drawText(it.parts.time, Qt::AlignRight | Qt::AlignVCenter,
+                      m_time.relative(it.message.createdAt, QDateTime::currentDateTimeUtc()));
+
+    painter->save();
+    painter->translate(it.parts.body.topLeft());
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = option.palette;
+    context.palette.setColor(QPalette::Text, text);
+    context.clip = QRectF(0, 0, it.parts.body.width(), it.parts.body.height());
+    it.body->documentLayout()->draw(painter, context);
+    painter->restore();
+
+    if (!it.parts.media.isEmpty())
+        paintMedia(painter, it.parts.media, it.message, ratio);
+    paintActions(painter, it, option, liked);
+    painter->restore();
+}
+
+QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const Item it = item(option, index);
+    return QSize(itemWidth(option), it.parts.height);
+}
+
+bool MessageDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
+                                  const QModelIndex& index)
+{
+    if (event->type() != QEvent::MouseButtonRelease && event->type() != QEvent::MouseButtonPress)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton)
+        return false;
+    const MessageHit hit = hitAt(option, index, mouse->pos());
+    if (hit.kind == MessageHit::None || hit.kind == MessageHit::Time)
+        return false;
+    if (event->type() == QEvent::MouseButtonRelease)
+        emitHit(hit, index.data(MessageListModel::MessageRole).value<Ventari::Message>(),
+                index.data(MessageListModel::LikedRole).toBool());
+    return true;
+}
+
+bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                const QModelIndex& index)
+{
+    const MessageHit hit = hitAt(option, index, event->pos());
+    const Ventari::Message message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
+    QString tip;
+    switch (hit.kind) {
+    case MessageHit::Time:
+        tip = m_time.exact(message.createdAt);
+        break;
+    case MessageHit::Author:
+        tip = QStringLiteral("Open @%1's messages").arg(message.user.username);
+        break;
+    case MessageHit::Like:
+        tip = index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
+        break;
+    case MessageHit::Reply:
+        tip = QStringLiteral("Reply to @%1").arg(message.user.username);
+        break;
+    case MessageHit::Chart:
+        tip = QStringLiteral("Open the chart in your browser");
+        break;
+    case MessageHit::Video:
+        tip = QStringLiteral("Watch the video in your browser");
+        break;
+    case MessageHit::Anchor: {
+        QString value;
+        switch (MessageText::targetOf(hit.anchor, &value)) {
+        case MessageText::Target::Symbol:
+            tip = QStringLiteral("Open $%1").arg(value);
+            break;
+        case MessageText::Target::User:
+            tip = QStringLiteral("Open @%1's messages").arg(value);
+            break;
+        default:
+            tip = value;
+        }
+        break;
+    }
+    case MessageHit::None:
+        break;
+    }
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        return false;
+    }
+    QToolTip::showText(event->globalPos(), tip, view);
+    return true;
+}
+
+MessageHit MessageDelegate::hitAt(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                  const QPoint& point) const
+{
+    MessageHit hit;
+    if (!index.isValid() || !option.rect.contains(point))
+        return hit;
+    const Item it = item(option, index);
+    const QPoint at = point - option.rect.topLeft();
+    const QRect authorText(it.parts.author.topLeft(),
+                           QSize(qMin(it.parts.author.width(),
+                                      QFontMetrics(it.nameFont)
+                                          .horizontalAdvance(it.message.user.name.isEmpty() ? it.message.user.username
+                                                                                           : it.message.user.name)),
+                                 it.parts.author.height()));
+    if (it.parts.avatar.contains(at) || authorText.contains(at))
+        hit.kind = MessageHit::Author;
+    else if (it.parts.time.contains(at))
+        hit.kind = MessageHit::Time;
+    else if (it.parts.like.contains(at))
+        hit.kind = MessageHit::Like;
+    else if (it.parts.reply.contains(at))
+        hit.kind = MessageHit::Reply;
+    else if (it.parts.media.contains(at) || it.parts.open.contains(at))
+        hit.kind = MessageLayout::hasChart(it.message) ? MessageHit::Chart : MessageHit::Video;
+    else if (it.parts.body.contains(at)) {
+        hit.anchor = it.body->documentLayout()->anchorAt(at - it.parts.body.topLeft());
+        if (!hit.anchor.isEmpty())
+            hit.kind = MessageHit::Anchor;
+    }
+    return hit;
+}
+
+QRect MessageDelegate::partRect(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                MessageHit::Kind kind) const
+{
+    const Item it = item(option, index);
+    QRect rect;
+    switch (kind) {
+    case MessageHit::Author:
+        rect = it.parts.author;
+        break;
+    case MessageHit::Time:
+        rect = it.parts.time;
+        break;
+    case MessageHit::Like:
+        rect = it.parts.like;
+        break;
+    case MessageHit::Reply:
+        rect = it.parts.reply;
+        break;
+    case MessageHit::Chart:
+    case MessageHit::Video:
+        rect = it.parts.media;
+        break;
+    case MessageHit::Anchor:
+        rect = it.parts.body;
+        break;
+    case MessageHit::None:
+        break;
+    }
+    return rect.translated(option.rect.topLeft());
+}
+
+void MessageDelegate::setHover(int messageId, MessageHit::Kind kind)
+{
+    m_hoverId = messageId;
+    m_hoverKind = kind;
+}
+
+MessageDelegate::Item MessageDelegate::item(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    Item it;
+    it.message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
+    it.body = bodyDocument(it.message, option.font);
+    const MessageLayout layout(option.font);
+    it.parts = layout.layout(it.message, itemWidth(option), it.body.data());
+    it.nameFont = layout.nameFont();
+    return it;
+}
+
+QSharedPointer<QTextDocument> MessageDelegate::bodyDocument(const Ventari::Message& message, const QFont& font) const
+{
+    QSharedPointer<QTextDocument> document = m_bodies.value(message.id);
+    if (document && document->property("body").toString() == message.body && document->defaultFont() == font)
+        return document;
+    if (m_bodies.size() >= maximumBodies)
+        m_bodies.clear();
+    const DeskTheme& theme = DeskTheme::current();
+    document = QSharedPointer<QTextDocument>::create();
+    document->setDocumentMargin(0);
+    document->setDefaultFont(font);
+    document->setProperty("body", message.body);
+    document->setHtml(MessageText::toHtml(message.body, {theme.symbol.name(), theme.mention.name(), theme.link.name()}));
+    m_bodies.insert(message.id, document);
+    return document;
+}
+
+int MessageDelegate::itemWidth(const QStyleOptionViewItem& option) const
+{
+    if (auto* view = qobject_cast<const QAbstractItemView*>(option.widget))
+        return view->viewport()->width();
+    return option.rect.width();
+}
+
+void MessageDelegate::paintAvatar(QPainter* painter, const QRect& rect, const Ventari::UserInfo& user,
+                                  qreal ratio) const
+{
+    QPainterPath circle;
+    circle.addEllipse(rect);
+    QImage picture = m_images->image(QUrl(user.avatarUrl), devicePixels(rect.size(), ratio));
+    if (!picture.isNull()) {
+        picture.setDevicePixelRatio(ratio);
+        painter->save();
+        painter->setClipPath(circle);
+        painter->drawImage(rect, picture);
+        painter->restore();
+        return;
+    }
+    painter->fillPath(circle, avatarColour(user.id));
+    QFont font = painter->font();
+    font.setPixelSize(rect.height() * 2 / 5);
+    font.setWeight(QFont::DemiBold);
+    painter->save();
+    painter->setFont(font);
+    painter->setPen(Qt::white);
+    painter->drawText(rect, Qt::AlignCenter, initials(user));
+    painter->restore();
+}
+
+void MessageDelegate::paintMedia(QPainter* painter, const QRect& rect, const Ventari::Message& message,
+                                 qreal ratio) const
+{
+    const DeskTheme& theme = DeskTheme::current();
+    const bool chart = MessageLayout::hasChart(message);
+    const QUrl url(chart ? message.chart[Ventari::Message::ChartThumb] : message.video[Ventari::Message::VideoThumb]);
+    QPainterPath frame;
+    frame.addRoundedRect(rect, 6, 6);
+    painter->fillPath(frame, theme.media);
+    QImage picture = m_images->image(url, devicePixels(rect.size(), ratio));
+    painter->save();
+    painter->setClipPath(frame);
+    if (!picture.isNull()) {
+        picture.setDevicePixelRatio(ratio);
+        const QSize shown = picture.size() / ratio;
+        painter->drawImage(QRect(rect.center() - QPoint(shown.width() / 2, shown.height() / 2), shown), picture);
+    } else {
+        painter->setPen(theme.dim);
+        painter->drawText(rect, Qt::AlignCenter, chart ? QStringLiteral("Chart") : QStringLiteral("Video"));
+    }
+    const QString duration = message.video[Ventari::Message::VideoDuration];
+    if (!chart && !duration.isEmpty()) {
+        const QFontMetrics metrics(painter->font());
+        const QRect badge(rect.right() - metrics.horizontalAdvance(duration) - 14, rect.bottom() - metrics.height() - 6,
+                          metrics.horizontalAdvance(duration) + 10, metrics.height() + 2);
+        QPainterPath pill;
+        pill.addRoundedRect(badge, 4, 4);
+        painter->fillPath(pill, QColor(0, 0, 0, 170));
+        painter->setPen(Qt::white);
+        painter->drawText(badge, Qt::AlignCenter, duration);
+    }
+    painter->restore();
+    painter->setPen(QPen(theme.separator, 1));
+    painter->drawPath(frame);
+}
+
+void MessageDelegate::paintActions(QPainter* painter, const Item& it, const QStyleOptionViewItem& option,
+                                   bool liked) const
+{
+    const DeskTheme& theme = DeskTheme::current();
+    const QColor text = option.palette.color(QPalette::Text);
+    auto hovered = [&](MessageHit::Kind kind) { return m_hoverId == it.message.id && m_hoverKind == kind; };
+    painter->setFont(option.font);
+
+    painter->setPen(liked ? theme.like : hovered(MessageHit::Like) ? text : theme.dim);
+    painter->drawText(it.parts.like, Qt::AlignLeft | Qt::AlignVCenter,
+                      MessageLayout::likeText(it.message.likes.size(), liked));
+    painter->setPen(hovered(MessageHit::Reply) ? text : theme.dim);
+    painter->drawText(it.parts.reply, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Reply"));
+    if (!it.parts.open.isEmpty()) {
+        painter->setPen(hovered(MessageHit::Chart) || hovered(MessageHit::Video) ? text : theme.dim);
+        painter->drawText(it.parts.open, Qt::AlignLeft | Qt::AlignVCenter, MessageLayout::openText(it.message));
+    }
+}
+
+void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked)
+{
+    switch (hit.kind) {
+    case MessageHit::Like:
+        emit likeClicked(message.id, liked);
+        break;
+    case MessageHit::Reply:
+        emit replyClicked(message.id, message.user.username);
+        break;
+    case MessageHit::Author:
+        emit userClicked(message.user.username);
+        break;
+    case MessageHit::Chart: {
+        const QString large = message.chart[Ventari::Message::ChartLarge];
+        emit linkClicked(QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large));
+        break;
+    }
+    case MessageHit::Video: {
+        const QString page = message.video[Ventari::Message::VideoUrl];
+        emit linkClicked(QUrl(page.isEmpty() ? message.video[Ventari::Message::VideoVideo] : page));
+        break;
+    }
+    case MessageHit::Anchor: {
+        QString value;
+        switch (MessageText::targetOf(hit.anchor, &value)) {
+        case MessageText::Target::Symbol:
+            emit symbolClicked(value);
+            break;
+        case MessageText::Target::User:
+            emit userClicked(value);
+            break;
+        case MessageText::Target::Link:
+            emit linkClicked(QUrl(value));
+            break;
+        case MessageText::Target::None:
+            break;
+        }
+        break;
+    }
+    case MessageHit::Time:
+    case MessageHit::None:
+        break;
+    }
+}

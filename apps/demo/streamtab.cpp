@@ -1,0 +1,370 @@
+#include "streamtab.h"
+
+#include "desktheme.h"
+#include "imagecache.h"
+#include "messagedelegate.h"
+#include "messagelistmodel.h"
+#include "messagelistview.h"
+#include "ui_streamtab.h"
+
+#include <iauthorization.h>
+#include <iventarimodel.h>
+#include <iventariservice.h>
+#include <kelvar/combocontrol.h>
+#include <kelvar/commoninputmodel.h>
+#include <streams/iventaristream.h>
+#include <ventaristreamshandler.h>
+
+#include <QtCore/QDateTime>
+#include <QtGui/QDesktopServices>
+#include <QtWidgets/QComboBox>
+
+StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, QWidget* parent)
+    : QWidget(parent)
+    , m_ui(std::make_unique<Ui::StreamTab>())
+    , m_service(service)
+    , m_messages(new MessageListModel(this))
+{
+    m_ui->setupUi(this);
+    const DeskTheme& theme = DeskTheme::current();
+    m_ui->banner->setStyleSheet(QStringLiteral("QFrame#banner { background: %1; } QLabel { color: %2; }")
+                                    .arg(theme.bannerBackground.name(), theme.bannerText.name()));
+    m_ui->banner->hide();
+    m_ui->followButton->setStyleSheet(QStringLiteral("QPushButton:checked { background: %1; color: white; }")
+                                          .arg(palette().color(QPalette::Highlight).name()));
+    m_ui->messages->setImageCache(images);
+    m_ui->messages->setModel(m_messages);
+
+    for (Ventari::IVentariStream* stream : Ventari::VentariStreamsHandler::instance()->streams())
+        m_ui->streamCombo->addItem(stream->name(), stream->id());
+
+    connect(m_ui->streamCombo, QOverload<int>::of(&QComboBox::activated), this, &StreamTab::onStreamPicked);
+    connect(m_ui->filterCombo, QOverload<int>::of(&QComboBox::activated), this, &StreamTab::onFilterPicked);
+    connect(m_ui->followButton, &QPushButton::clicked, this, &StreamTab::onFollowClicked);
+    connect(m_ui->shareIdeaButton, &QPushButton::clicked, this, &StreamTab::onShareIdea);
+    connect(m_ui->shareScreenshotButton, &QPushButton::clicked, this, &StreamTab::onShareScreenshot);
+    connect(m_ui->bannerRetry, &QPushButton::clicked, this, &StreamTab::onRetry);
+    connect(m_ui->bannerSignIn, &QPushButton::clicked, this, &StreamTab::onSignIn);
+    connect(m_ui->bannerClose, &QToolButton::clicked, m_ui->banner, &QWidget::hide);
+    connect(m_messages, &MessageListModel::errorOccurred, this, &StreamTab::onModelError);
+    connect(m_messages, &MessageListModel::answered, this, &StreamTab::onAnswered);
+    connect(m_messages, &MessageListModel::followStateChanged, this, &StreamTab::onFollowStateChanged);
+
+    MessageDelegate* delegate = m_ui->messages->messageDelegate();
+    connect(delegate, &MessageDelegate::likeClicked, this, &StreamTab::onLikeClicked);
+    connect(delegate, &MessageDelegate::replyClicked, this, &StreamTab::onReplyClicked);
+    connect(delegate, &MessageDelegate::linkClicked, this, &StreamTab::onLinkClicked);
+    connect(delegate, &MessageDelegate::symbolClicked, this, &StreamTab::onSymbolClicked);
+    connect(delegate, &MessageDelegate::userClicked, this, &StreamTab::onUserClicked);
+
+    authorization()->subscribe("authorizationChanged", this, "onAuthorizationChanged");
+    authorization()->subscribe("userInfoChanged", this, "onUserInfoChanged");
+    onUserInfoChanged();
+}
+
+StreamTab::~StreamTab()
+{
+    // The view lets go of the model before this tab's reference to it goes.
+    m_messages->setSource({});
+    if (Ventari::IAuthorization* auth = authorization())
+        auth->unsubscribe(this);
+}
+
+void StreamTab::setState(const TabState& state)
+{
+    m_settingUp = true;
+    int index = m_ui->streamCombo->findData(state.streamId);
+    m_state = state;
+    if (index == -1) {
+        index = 0;
+        m_state = TabState{m_ui->streamCombo->itemData(0).toByteArray(), QString(), 0};
+    }
+    m_ui->streamCombo->setCurrentIndex(index);
+    rebuildFilters();
+    rebuildEditor();
+    m_settingUp = false;
+    openModel();
+}
+
+QString StreamTab::title() const
+{
+    Ventari::IVentariStream* current = stream();
+    if (!current)
+        return QString();
+    QString title = subjectText();
+    if (title.isEmpty())
+        title = current->needsId() ? QStringLiteral("%1 …").arg(current->name()) : current->name();
+    const Ventari::StreamFilters filters = current->filters();
+    if (m_state.filterIndex > 0 && m_state.filterIndex < filters.size())
+        title += QStringLiteral(" · ") + filters.at(m_state.filterIndex).label;
+    return title;
+}
+
+MessageListView* StreamTab::view() const
+{
+    return m_ui->messages;
+}
+
+QString StreamTab::bannerText() const
+{
+    return m_ui->banner->isVisible() ? m_ui->bannerText->text() : QString();
+}
+
+void StreamTab::focusEditor()
+{
+    if (m_editor)
+        m_editor->setFocus(Qt::OtherFocusReason);
+}
+
+void StreamTab::onEditDone()
+{
+    if (m_settingUp || !m_editor || !stream())
+        return;
+    const QString value = stream()->controlValue(m_editor).trimmed();
+    if (value == m_state.value)
+        return;
+    m_state.value = value;
+    openModel();
+}
+
+void StreamTab::onEditorChoicesChanged()
+{
+    if (!m_editor || m_state.value.isEmpty())
+        return;
+    stream()->setControlValue(m_editor, m_state.value);
+    emit stateChanged();
+}
+
+void StreamTab::onStreamPicked(int index)
+{
+    const QByteArray id = m_ui->streamCombo->itemData(index).toByteArray();
+    if (id == m_state.streamId)
+        return;
+    // A symbol typed in the symbol stream does not become a user name in the user stream.
+    setState({id, QString(), 0});
+    focusEditor();
+}
+
+void StreamTab::onFilterPicked(int index)
+{
+    if (index == m_state.filterIndex)
+        return;
+    m_state.filterIndex = index;
+    openModel();
+}
+
+void StreamTab::onFollowClicked(bool follow)
+{
+    if (!m_model || !ensureSignedIn()) {
+        updateFollowButton();
+        return;
+    }
+    // The button shows the wish at once; the model's answer confirms it or flips it back.
+    m_ui->followButton->setText(follow ? QStringLiteral("Following %1").arg(subjectText())
+                                       : QStringLiteral("Follow %1").arg(subjectText()));
+    m_model->follow(follow);
+}
+
+void StreamTab::onFollowStateChanged(bool)
+{
+    updateFollowButton();
+}
+
+void StreamTab::onShareIdea()
+{
+    m_service->shareText(QString());
+}
+
+void StreamTab::onShareScreenshot()
+{
+    const QImage screenshot = window()->grab().toImage();
+    m_service->shareImage(QStringLiteral("desk-%1.png").arg(QTime::currentTime().toString(QStringLiteral("HHmm"))),
+                          screenshot);
+}
+
+void StreamTab::onModelError(const QString& text)
+{
+    Ventari::IVentariStream* current = stream();
+    const bool needsSignIn = current && current->authorizationMode() == 2 && !authorization()->isAuthorized();
+    showBanner(needsSignIn ? QStringLiteral("%1 Sign in to see %2.").arg(text, current->name()) : text);
+    m_ui->bannerSignIn->setVisible(needsSignIn);
+    m_ui->bannerRetry->setVisible(!needsSignIn);
+    updatePlaceholder();
+}
+
+void StreamTab::onAnswered()
+{
+    m_ui->banner->hide();
+    updatePlaceholder();
+    updateFollowButton();
+}
+
+void StreamTab::onRetry()
+{
+    m_ui->banner->hide();
+    if (m_model)
+        m_model->forceUpdateData();
+}
+
+void StreamTab::onSignIn()
+{
+    // The models reload by themselves once the user record changes.
+    if (authorization()->authorize())
+        m_ui->banner->hide();
+}
+
+void StreamTab::onLikeClicked(int messageId, bool liked)
+{
+    if (!m_model || !ensureSignedIn())
+        return;
+    if (liked)
+        m_model->unlikeMessage(messageId);
+    else
+        m_model->likeMessage(messageId);
+}
+
+void StreamTab::onReplyClicked(int messageId, const QString& username)
+{
+    m_service->replyToMessage(messageId, username);
+}
+
+void StreamTab::onLinkClicked(const QUrl& url)
+{
+    QDesktopServices::openUrl(url);
+}
+
+void StreamTab::onSymbolClicked(const QString& symbol)
+{
+    emit openRequested({"symbol", symbol, 0});
+}
+
+void StreamTab::onUserClicked(const QString& username)
+{
+    emit openRequested({"user", username, 0});
+}
+
+void StreamTab::onAuthorizationChanged()
+{
+    updateFollowButton();
+}
+
+void StreamTab::onUserInfoChanged()
+{
+    const Ventari::StoredUserInfo user = authorization()->userInfo();
+    m_messages->setCurrentUserId(authorization()->isAuthorized() && !user.isEmpty ? user.info.id : -1);
+}
+
+Ventari::IVentariStream* StreamTab::stream() const
+{
+    for (Ventari::IVentariStream* stream : Ventari::VentariStreamsHandler::instance()->streams()) {
+        if (stream->id() == m_state.streamId)
+            return stream;
+    }
+    return nullptr;
+}
+
+Ventari::IAuthorization* StreamTab::authorization() const
+{
+    return m_service->authorization();
+}
+
+void StreamTab::rebuildEditor()
+{
+    delete m_editor;
+    Ventari::IVentariStream* current = stream();
+    m_editor = current ? current->createIdControl(this, SLOT(onEditDone())) : nullptr;
+    if (!m_editor)
+        return;
+    m_ui->editorSlot->addWidget(m_editor);
+    if (!m_state.value.isEmpty())
+        current->setControlValue(m_editor, m_state.value);
+    // Watch lists arrive after the editor is made: the chosen one is shown again once they are in.
+    if (auto* combo = qobject_cast<ComboControl*>(m_editor.data()))
+        connect(combo->model(), &QAbstractItemModel::modelReset, this, &StreamTab::onEditorChoicesChanged);
+}
+
+void StreamTab::rebuildFilters()
+{
+    m_ui->filterCombo->clear();
+    if (Ventari::IVentariStream* current = stream()) {
+        for (const Ventari::StreamFilter& filter : current->filters())
+            m_ui->filterCombo->addItem(filter.label);
+    }
+    if (m_state.filterIndex >= m_ui->filterCombo->count())
+        m_state.filterIndex = 0;
+    m_ui->filterCombo->setCurrentIndex(m_state.filterIndex);
+    m_ui->filterCombo->setEnabled(m_ui->filterCombo->count() > 1);
+}
+
+void StreamTab::openModel()
+{
+    Ventari::IVentariStream* current = stream();
+    if (current && (!current->needsId() || !m_state.value.isEmpty()))
+        m_model = m_service->model(current, m_state.value.toUtf8(), m_state.filterIndex);
+    else
+        m_model.reset();
+    m_ui->banner->hide();
+    m_messages->setSource(m_model);
+    updateFollowButton();
+    updatePlaceholder();
+    emit stateChanged();
+}
+
+void StreamTab::updateFollowButton()
+{
+    Ventari::IVentariStream* current = stream();
+    const bool followable = current && current->canFollow() && m_model;
+    m_ui->followButton->setVisible(followable);
+    if (!followable)
+        return;
+    const bool following = m_model->isFollow();
+    m_ui->followButton->setChecked(following);
+    m_ui->followButton->setText(following ? QStringLiteral("Following %1").arg(subjectText())
+                                          : QStringLiteral("Follow %1").arg(subjectText()));
+    m_ui->followButton->setToolTip(following ? QStringLiteral("Stop following %1").arg(subjectText())
+                                             : QStringLiteral("Follow %1 on Ventari").arg(subjectText()));
+    // The service tells the subject's id with the first answer; before it there is nothing to follow.
+    m_ui->followButton->setEnabled(m_messages->hasAnswered());
+}
+
+void StreamTab::updatePlaceholder()
+{
+    Ventari::IVentariStream* current = stream();
+    QString text;
+    if (!current)
+        text = QStringLiteral("No such stream.");
+    else if (!m_model)
+        text = current->id() == "watchlist" ? QStringLiteral("Pick one of your watch lists above.")
+                                            : QStringLiteral("Enter a %1 above and press Enter.").arg(current->name().toLower());
+    else if (m_ui->banner->isVisible() && m_messages->rowCount() == 0)
+        text = QString();
+    else if (!m_messages->hasAnswered())
+        text = QStringLiteral("Loading messages…");
+    else
+        text = QStringLiteral("No messages here yet.");
+    m_ui->messages->setPlaceholderText(text);
+}
+
+void StreamTab::showBanner(const QString& text)
+{
+    m_ui->bannerText->setText(text);
+    m_ui->banner->show();
+}
+
+bool StreamTab::ensureSignedIn()
+{
+    return authorization()->isAuthorized() || authorization()->authorize();
+}
+
+QString StreamTab::subjectText() const
+{
+    if (m_state.value.isEmpty())
+        return QString();
+    if (m_state.streamId == "symbol")
+        return QLatin1Char('$') + m_state.value;
+    if (m_state.streamId == "user")
+        return QLatin1Char('@') + m_state.value;
+    if (auto* combo = qobject_cast<ComboControl*>(m_editor.data()))
+        return QString::fromUtf8(combo->value());
+    return m_state.value;
+}

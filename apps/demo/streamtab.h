@@ -1,0 +1,96 @@
+#pragma once
+
+#include "tabstore.h"
+
+#include <QtCore/QPointer>
+#include <QtCore/QSharedPointer>
+#include <QtWidgets/QWidget>
+
+#include <memory>
+
+class ImageCache;
+class MessageListModel;
+class MessageListView;
+class QUrl;
+
+namespace Ui {
+class StreamTab;
+}
+namespace Ventari {
+class IAuthorization;
+class IVentariModel;
+class IVentariService;
+class IVentariStream;
+}
+
+// One stream in a tab: the stream picker, the stream's own editor, the filter picker, follow and
+// share buttons, a banner for the stream's errors, and its messages.
+class StreamTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    StreamTab(Ventari::IVentariService* service, ImageCache* images, QWidget* parent = nullptr);
+    ~StreamTab() override;
+
+    // Shows that stream, parameter and filter; an unknown stream falls back to the first one.
+    void setState(const TabState& state);
+    TabState state() const { return m_state; }
+    QString title() const;
+
+    MessageListView* view() const;
+    MessageListModel* messages() const { return m_messages; }
+    QSharedPointer<Ventari::IVentariModel> model() const { return m_model; }
+    QString bannerText() const;
+    // Puts the keyboard in the stream's editor, if it has one.
+    void focusEditor();
+
+signals:
+    // The stream, parameter or filter changed.
+    void stateChanged();
+    // A symbol or user in a message was clicked.
+    void openRequested(const TabState& state);
+
+private slots:
+    // Called by the stream's editor when an entry is done.
+    void onEditDone();
+    void onEditorChoicesChanged();
+    void onStreamPicked(int index);
+    void onFilterPicked(int index);
+    void onFollowClicked(bool follow);
+    void onFollowStateChanged(bool follow);
+    void onShareIdea();
+    void onShareScreenshot();
+    void onModelError(const QString& text);
+    void onAnswered();
+    void onRetry();
+    void onSignIn();
+    void onLikeClicked(int messageId, bool liked);
+    void onReplyClicked(int messageId, const QString& username);
+    void onLinkClicked(const QUrl& url);
+    void onSymbolClicked(const QString& symbol);
+    void onUserClicked(const QString& username);
+    // Called by the authorization state's notifier, by name.
+    void onAuthorizationChanged();
+    void onUserInfoChanged();
+
+private:
+    Ventari::IVentariStream* stream() const;
+    Ventari::IAuthorization* authorization() const;
+    void rebuildEditor();
+    void rebuildFilters();
+    void openModel();
+    void updateFollowButton();
+    void updatePlaceholder();
+    void showBanner(const QString& text);
+    bool ensureSignedIn();
+    QString subjectText() const;
+
+    std::unique_ptr<Ui::StreamTab> m_ui;
+    Ventari::IVentariService* m_service;
+    MessageListModel* m_messages;
+    QPointer<QWidget> m_editor;
+    QSharedPointer<Ventari::IVentariModel> m_model;
+    TabState m_state;
+    bool m_settingUp = false;
+};

@@ -1,0 +1,266 @@
+#include <accountbutton.h>
+#include <deskhost.h>
+#include <desktheme.h>
+#include <deskwindow.h>
+#include <messagelistmodel.h>
+#include <messagelistview.h>
+#include <streamtab.h>
+
+#include <emulator/service.h>
+#include <iauthorization.h>
+#include <iventariservice.h>
+#include <kelvar/notifications.h>
+#include <requestspool.h>
+#include <ventariactionhandler.h>
+
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
+#include <QtGui/QImageReader>
+#include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QPushButton>
+
+#include <algorithm>
+
+namespace {
+
+const int appleId = 686; // $AAPL in the emulator's seed
+
+// Pixels close to a colour.
+int colourPixels(const QImage& image, const QColor& like)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (qAbs(pixel.red() - like.red()) < 24 && qAbs(pixel.green() - like.green()) < 24
+                && qAbs(pixel.blue() - like.blue()) < 24)
+                ++count;
+        }
+    }
+    return count;
+}
+
+// Pixels of the theme's like colour inside a part of the view, as painted.
+int likePixels(MessageListView* view, const QRect& rect)
+{
+    return colourPixels(view->viewport()->grab(rect).toImage(), DeskTheme::current().like);
+}
+
+QProcessEnvironment headlessEnvironment(const QTemporaryDir& home)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    return environment;
+}
+
+} // namespace
+
+// The desk as a trader meets it, on its embedded service: messages appear, a like goes to the
+// service and comes back painted, a new message arrives with the pool's ticks, the real program
+// writes its screenshot and quits cleanly.
+class tst_Desk : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void messagesAppearInTheFirstTab();
+    void aLikeRoundTrips();
+    void aGeneratedMessageArrivesWithThePoolsTicks();
+    void notificationsPopUpInTheDesk();
+    void signingOutShowsWhatNeedsASignIn();
+    void theProgramWritesAScreenshotAndQuits();
+    void aMissingPluginIsReportedNotACrash();
+
+private:
+    StreamTab* appleTab() const { return m_window->tabAt(0); }
+
+    QTemporaryDir m_home;
+    DeskHost* m_host = nullptr;
+    DeskWindow* m_window = nullptr;
+    int m_aliceId = -1;
+};
+
+void tst_Desk::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    DeskOptions options;
+    options.generatorSeconds = 0;
+    options.signInUser = QStringLiteral("alice");
+    options.hostUser = QStringLiteral("desktester");
+    options.settingsFile = m_home.filePath(QStringLiteral("settings.ini"));
+    m_host = new DeskHost;
+    QVERIFY2(m_host->start(options), qPrintable(m_host->errorText()));
+    QVERIFY(m_host->facade());
+    QVERIFY(m_host->embeddedService());
+    m_aliceId = m_host->embeddedService()->store().userByName("alice")->id;
+
+    m_window = new DeskWindow(m_host, false);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QCOMPARE(m_window->tabCount(), 3);
+}
+
+void tst_Desk::cleanupTestCase()
+{
+    delete m_window;
+    if (m_host)
+        m_host->stop();
+    QVERIFY(!m_host || !m_host->facade());
+    delete m_host;
+}
+
+void tst_Desk::messagesAppearInTheFirstTab()
+{
+    QCOMPARE(appleTab()->state(), (TabState{"symbol", QStringLiteral("AAPL"), 0}));
+    QTRY_VERIFY_WITH_TIMEOUT(appleTab()->messages()->rowCount() > 0, 10000);
+    const MessageListModel* rows = appleTab()->messages();
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        const Ventari::Message message = rows->messageAt(row);
+        QVERIFY(std::any_of(message.symbols.cbegin(), message.symbols.cend(),
+                            [](const Ventari::SymbolInfo& symbol) { return symbol.symbol == QLatin1String("AAPL"); }));
+        if (row > 0)
+            QVERIFY(message.id < rows->messageAt(row - 1).id);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->accountButton()->text(), QStringLiteral("@alice"), 10000);
+    QCOMPARE(appleTab()->messages()->currentUserId(), m_aliceId);
+}
+
+void tst_Desk::aLikeRoundTrips()
+{
+    MessageListView* view = appleTab()->view();
+    MessageListModel* rows = appleTab()->messages();
+    int row = 0;
+    while (row < rows->rowCount() && rows->index(row).data(MessageListModel::LikedRole).toBool())
+        ++row;
+    QVERIFY(row < rows->rowCount());
+    view->scrollTo(rows->index(row));
+    const Ventari::Message before = rows->messageAt(row);
+    const QRect like = view->partRect(row, MessageHit::Like);
+    QVERIFY(view->viewport()->rect().contains(like));
+    QCOMPARE(likePixels(view, like), 0);
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, like.center());
+
+    QTRY_VERIFY_WITH_TIMEOUT(rows->index(rows->rowOfMessage(before.id)).data(MessageListModel::LikedRole).toBool(),
+                             10000);
+    const Ventari::Message after = rows->messageAt(rows->rowOfMessage(before.id));
+    QCOMPARE(after.likes.size(), before.likes.size() + 1);
+    const auto stored = m_host->embeddedService()->store().message(before.id);
+    QVERIFY(stored && stored->likes.count(m_aliceId) == 1);
+    QTRY_VERIFY(likePixels(view, view->partRect(rows->rowOfMessage(before.id), MessageHit::Like)) > 0);
+
+    // And back.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(rows->rowOfMessage(before.id), MessageHit::Like).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!rows->index(rows->rowOfMessage(before.id)).data(MessageListModel::LikedRole).toBool(),
+                             10000);
+    QCOMPARE(rows->messageAt(rows->rowOfMessage(before.id)).likes, before.likes);
+}
+
+void tst_Desk::aGeneratedMessageArrivesWithThePoolsTicks()
+{
+    Emulator::Service* service = m_host->embeddedService();
+    // Symbols are taken in turn, so $AAPL comes round within one turn of them all.
+    int generated = -1;
+    for (int i = 0; i < 40 && generated == -1; ++i) {
+        const int id = service->generateMessage();
+        const auto message = service->store().message(id);
+        QVERIFY(message);
+        if (std::count(message->symbolIds.begin(), message->symbolIds.end(), appleId))
+            generated = id;
+    }
+    QVERIFY(generated != -1);
+    QCOMPARE(appleTab()->messages()->rowOfMessage(generated), -1);
+
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    for (int tick = 0; tick < 30 && appleTab()->messages()->rowOfMessage(generated) == -1; ++tick) {
+        QVERIFY(QMetaObject::invokeMethod(pool, "runNextRequest"));
+        (void)QTest::qWaitFor([&] { return appleTab()->messages()->rowOfMessage(generated) != -1; }, 300);
+    }
+    QCOMPARE(appleTab()->messages()->rowOfMessage(generated), 0);
+}
+
+void tst_Desk::notificationsPopUpInTheDesk()
+{
+    Kelvar::NotificationManager* notifications = m_host->notifications();
+    notifications->addEvent(new Kelvar::SimpleNotificationInfo(QStringLiteral("Ventari Error"),
+                                                               QStringLiteral("Something to read"), 1));
+    const QList<QWidget*> popups = notifications->popups();
+    QCOMPARE(popups.size(), 1);
+    QVERIFY(popups.first()->isVisible());
+    QCOMPARE(popups.first()->window(), m_window);
+    const QRect inWindow(popups.first()->mapTo(m_window, QPoint(0, 0)), popups.first()->size());
+    QVERIFY(m_window->rect().contains(inWindow));
+    QVERIFY(inWindow.center().x() > m_window->width() / 2 && inWindow.center().y() > m_window->height() / 2);
+    QTest::mouseClick(popups.first(), Qt::LeftButton);
+    QTRY_VERIFY(notifications->popups().isEmpty());
+}
+
+void tst_Desk::signingOutShowsWhatNeedsASignIn()
+{
+    StreamTab* mentions = m_window->showStream({"mentions", QString(), 0});
+    QCOMPARE(m_window->currentTab(), mentions);
+    QTRY_VERIFY_WITH_TIMEOUT(mentions->messages()->hasAnswered(), 10000);
+    QVERIFY(mentions->bannerText().isEmpty());
+
+    m_host->facade()->authorization()->resetToken();
+    QCOMPARE(m_window->accountButton()->text(), QStringLiteral("Sign in…"));
+    QTRY_VERIFY_WITH_TIMEOUT(!mentions->bannerText().isEmpty(), 10000);
+    QVERIFY2(mentions->bannerText().contains(QStringLiteral("Sign in")), qPrintable(mentions->bannerText()));
+    QVERIFY(mentions->findChild<QPushButton*>(QStringLiteral("bannerSignIn"))->isVisible());
+    QCOMPARE(appleTab()->messages()->currentUserId(), -1);
+}
+
+void tst_Desk::theProgramWritesAScreenshotAndQuits()
+{
+    QTemporaryDir home;
+    const QString shot = home.filePath(QStringLiteral("desk.png"));
+    QProcess desk;
+    desk.setProcessEnvironment(headlessEnvironment(home));
+    desk.start(QStringLiteral(VENTARI_DESK_PROGRAM),
+               {"--screenshot", shot, "--quit-after", "5", "--generate", "0", "--user", "screenshooter"});
+    QVERIFY(desk.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(desk.readAllStandardError());
+    QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(desk.exitCode() == 0, qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("wrote")), qPrintable(errors));
+
+    QImageReader reader(shot);
+    QCOMPARE(reader.format(), QByteArray("png"));
+    const QImage image = reader.read();
+    QVERIFY(!image.isNull());
+    // The same window, made here: the program's window has its size.
+    DeskWindow same(m_host, false);
+    QCOMPARE(image.size(), same.size() * same.devicePixelRatioF());
+    // It shows messages, not an empty list: their $AAPL stands out in the symbol colour.
+    QVERIFY(colourPixels(image, DeskTheme::current().symbol) > 100);
+    QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("VentariHost/settings.ini"))));
+}
+
+void tst_Desk::aMissingPluginIsReportedNotACrash()
+{
+    QTemporaryDir home;
+    const QString missing = home.filePath(QStringLiteral("nowhere"));
+    QProcess desk;
+    desk.setProcessEnvironment(headlessEnvironment(home));
+    desk.start(QStringLiteral(VENTARI_DESK_PROGRAM), {"--plugin", missing, "--quit-after", "5"});
+    QVERIFY(desk.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(desk.readAllStandardError());
+    QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(desk.exitCode(), 1);
+    QVERIFY2(errors.contains(missing), qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("could not be loaded")), qPrintable(errors));
+}
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    DeskTheme::apply(DeskOptions::Theme::Dark, &application);
+    tst_Desk test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_desk.moc"

@@ -1,0 +1,301 @@
+#include <deskoptions.h>
+#include <pluginhost.h>
+#include <messagetext.h>
+#include <messagetime.h>
+#include <remotesettingsfile.h>
+#include <tabstore.h>
+
+#include "testsupport.h"
+
+#include <QtCore/QTemporaryFile>
+#include <QtGui/QTextBlock>
+#include <QtGui/QTextDocument>
+#include <QtTest/QtTest>
+
+Q_DECLARE_METATYPE(MessageText::Target)
+
+// The desk's small parts that are easy to get wrong: its options, the settings it reads, the
+// message text it marks up and the times it shows.
+class tst_DeskParts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void options_data();
+    void options();
+    void helpListsEveryOption();
+    void remoteSettingsFromAFile();
+    void remoteSettingsFileRefusals_data();
+    void remoteSettingsFileRefusals();
+    void bodyAnchors_data();
+    void bodyAnchors();
+    void bodyIsEscaped();
+    void relativeTimes_data();
+    void relativeTimes();
+    void tabsSurviveARestart();
+    void pluginSearch();
+    void aSecondCopyOfThePluginIsRefused();
+};
+
+void tst_DeskParts::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error"); // a piece of the error text; empty when the options are fine
+    QTest::addColumn<QString>("check"); // what to look at when fine
+
+    QTest::newRow("defaults") << QStringList{} << QString() << "embedded, 4 s, dark";
+    QTest::newRow("another service") << QStringList{"--service", "http://127.0.0.1:8080"} << QString()
+                                     << "service http://127.0.0.1:8080/";
+    QTest::newRow("settings file alone") << QStringList{"--remote-settings", "/tmp/x"} << QString() << "not embedded";
+    QTest::newRow("light, signed in, quit") << QStringList{"--theme", "light", "--sign-in", "alice", "--quit-after", "2.5"}
+                                            << QString() << "light alice 2.5";
+    QTest::newRow("no generator") << QStringList{"--generate", "0"} << QString() << "0 s";
+    QTest::newRow("service without scheme") << QStringList{"--service", "127.0.0.1:8080"} << "http or https" << "";
+    QTest::newRow("ftp service") << QStringList{"--service", "ftp://host/"} << "http or https" << "";
+    QTest::newRow("sign-in elsewhere") << QStringList{"--service", "http://localhost:1/", "--sign-in", "bob"}
+                                       << "embedded service only" << "";
+    QTest::newRow("odd theme") << QStringList{"--theme", "blue"} << "dark or light" << "";
+    QTest::newRow("fractional generator") << QStringList{"--generate", "1.5"} << "whole seconds" << "";
+    QTest::newRow("negative quit") << QStringList{"--quit-after", "-1"} << "--quit-after" << "";
+    QTest::newRow("unknown option") << QStringList{"--colour"} << "Unknown option" << "";
+    QTest::newRow("stray argument") << QStringList{"AAPL"} << "Unexpected argument" << "";
+    QTest::newRow("empty host user") << QStringList{"--user", " "} << "--user" << "";
+}
+
+void tst_DeskParts::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QFETCH(QString, check);
+
+    DeskOptions options;
+    QString errorText;
+    QString helpText;
+    const bool ok = DeskOptions::parse(QStringList{"ventari-desk"} + arguments, &options, &errorText, &helpText);
+    QCOMPARE(ok, error.isEmpty());
+    QVERIFY(helpText.isEmpty());
+    if (!ok) {
+        QVERIFY2(errorText.contains(error), qPrintable(errorText));
+        return;
+    }
+    if (check == QLatin1String("embedded, 4 s, dark")) {
+        QVERIFY(options.usesEmbeddedService());
+        QCOMPARE(options.generatorSeconds, 4);
+        QCOMPARE(options.theme, DeskOptions::Theme::Dark);
+        QCOMPARE(options.quitAfterSeconds, 0.0);
+        QVERIFY(!options.hostUser.isEmpty());
+    } else if (check.startsWith(QLatin1String("service "))) {
+        QVERIFY(!options.usesEmbeddedService());
+        QCOMPARE(options.serviceUrl, QUrl(check.mid(8)));
+    } else if (check == QLatin1String("not embedded")) {
+        QVERIFY(!options.usesEmbeddedService());
+        QCOMPARE(options.remoteSettingsFile, QStringLiteral("/tmp/x"));
+    } else if (check == QLatin1String("light alice 2.5")) {
+        QCOMPARE(options.theme, DeskOptions::Theme::Light);
+        QCOMPARE(options.signInUser, QStringLiteral("alice"));
+        QCOMPARE(options.quitAfterSeconds, 2.5);
+    } else {
+        QCOMPARE(options.generatorSeconds, 0);
+    }
+}
+
+void tst_DeskParts::helpListsEveryOption()
+{
+    DeskOptions options;
+    QString errorText;
+    QString helpText;
+    QVERIFY(!DeskOptions::parse({"ventari-desk", "--help"}, &options, &errorText, &helpText));
+    QVERIFY(errorText.isEmpty());
+    for (const char* option : {"--service", "--remote-settings", "--generate", "--sign-in", "--user", "--theme",
+                               "--plugin", "--settings", "--screenshot", "--quit-after"})
+        QVERIFY2(helpText.contains(QLatin1String(option)), option);
+}
+
+void tst_DeskParts::remoteSettingsFromAFile()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    // The whole output of ventari-emulator --print-settings, first line and all.
+    file.write("Ventari service emulator listening on http://127.0.0.1:4242/\n"
+               "RemoteSettings/Ventari/streamApiUrl=http://127.0.0.1:4242/api/2/\n"
+               "RemoteSettings/Ventari/OrvaneId=orvane-desktop\n"
+               "RemoteSettings/Ventari/authorizationUrl=http://127.0.0.1:4242/oauth/authorize?client_id=%1&x=y\n");
+    file.close();
+
+    RemoteSettingsFile::Values values = RemoteSettingsFile::forService(QUrl("http://localhost:7000/"));
+    QCOMPARE(values.value("likeUrl"), QStringLiteral("http://localhost:7000/api/2/messages/like.json"));
+    QString errorText;
+    QVERIFY(RemoteSettingsFile::read(file.fileName(), &values, &errorText));
+    QCOMPARE(values.value("streamApiUrl"), QStringLiteral("http://127.0.0.1:4242/api/2/"));
+    QCOMPARE(values.value("authorizationUrl"),
+             QStringLiteral("http://127.0.0.1:4242/oauth/authorize?client_id=%1&x=y"));
+    QCOMPARE(values.value("likeUrl"), QStringLiteral("http://localhost:7000/api/2/messages/like.json"));
+    QVERIFY(RemoteSettingsFile::missingKeys(values).isEmpty());
+
+    TemporarySettings settings;
+    RemoteSettingsFile::store(values, settings.store());
+    QCOMPARE(settings.reopen()->value("RemoteSettings/Ventari/streamApiUrl").toString(),
+             QStringLiteral("http://127.0.0.1:4242/api/2/"));
+}
+
+void tst_DeskParts::remoteSettingsFileRefusals_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nothing of ours") << QByteArray("listening\nOther/Key=1\n") << "holds no lines";
+    QTest::newRow("key without value sign") << QByteArray("RemoteSettings/Ventari/streamApiUrl\n") << "holds no lines";
+    QTest::newRow("missing file") << QByteArray() << "Cannot read";
+}
+
+void tst_DeskParts::remoteSettingsFileRefusals()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("settings.txt"));
+    if (!content.isEmpty()) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    RemoteSettingsFile::Values values;
+    values.insert("kept", QStringLiteral("yes"));
+    QString errorText;
+    QVERIFY(!RemoteSettingsFile::read(name, &values, &errorText));
+    QVERIFY2(errorText.contains(error), qPrintable(errorText));
+    QCOMPARE(values.size(), 1);
+    QCOMPARE(RemoteSettingsFile::missingKeys({}).size(), 10);
+}
+
+void tst_DeskParts::bodyAnchors_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QStringList>("anchors");
+    QTest::addColumn<QStringList>("shown");
+
+    QTest::newRow("cashtags") << "$AAPL and $BRK.B, $RY.CA." << QStringList{"symbol:AAPL", "symbol:BRK.B", "symbol:RY.CA"}
+                              << QStringList{"$AAPL", "$BRK.B", "$RY.CA"};
+    QTest::newRow("futures and a price") << "$ES_F above $5000" << QStringList{"symbol:ES_F"} << QStringList{"$ES_F"};
+    QTest::newRow("mentions, not mail") << "cc @bob_b and mail a@b.com" << QStringList{"user:bob_b"}
+                                        << QStringList{"@bob_b"};
+    QTest::newRow("link with trailing stop") << "Read https://research.example.com/notes/4711."
+                                             << QStringList{"https://research.example.com/notes/4711"}
+                                             << QStringList{"research.example.com/notes/4711"};
+    QTest::newRow("a $ inside a link stays in it") << "see http://x.example.org/$AAPL-outlook now"
+                                                   << QStringList{"http://x.example.org/$AAPL-outlook"}
+                                                   << QStringList{"x.example.org/$AAPL-outlook"};
+    QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"};
+}
+
+void tst_DeskParts::bodyAnchors()
+{
+    QFETCH(QString, body);
+    QFETCH(QStringList, anchors);
+    QFETCH(QStringList, shown);
+
+    const QString html = MessageText::toHtml(body, {"#111111", "#222222", "#333333"});
+    QTextDocument document;
+    document.setHtml(html);
+    QStringList found;
+    QStringList texts;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isAnchor()) {
+                found << format.anchorHref();
+                texts << it.fragment().text();
+            }
+        }
+    }
+    QCOMPARE(found, anchors);
+    QCOMPARE(texts, shown);
+    if (body.contains(QStringLiteral("株価")))
+        QVERIFY(document.toPlainText().contains(QStringLiteral("株価が上昇中 🚀")));
+
+    for (const QString& anchor : anchors) {
+        QString value;
+        const MessageText::Target target = MessageText::targetOf(anchor, &value);
+        QVERIFY(target != MessageText::Target::None);
+        QVERIFY(anchor.endsWith(value));
+    }
+}
+
+void tst_DeskParts::bodyIsEscaped()
+{
+    QTextDocument document;
+    document.setHtml(MessageText::toHtml(QStringLiteral("<b>not bold</b> & \"quoted\"\nsecond line"), {}));
+    QCOMPARE(document.toPlainText(), QStringLiteral("<b>not bold</b> & \"quoted\"\nsecond line"));
+    QString value;
+    QCOMPARE(MessageText::targetOf(QStringLiteral("javascript:alert(1)"), &value), MessageText::Target::None);
+    QVERIFY(value.isEmpty());
+}
+
+void tst_DeskParts::relativeTimes_data()
+{
+    QTest::addColumn<QDateTime>("written"); // as the records carry it: UTC digits without a zone
+    QTest::addColumn<QString>("expected");
+
+    // Now is Wednesday 2024-03-13 12:00 UTC, 13:00 in Berlin.
+    QTest::newRow("seconds") << QDateTime(QDate(2024, 3, 13), QTime(11, 59, 30)) << "now";
+    QTest::newRow("minutes") << QDateTime(QDate(2024, 3, 13), QTime(11, 55, 59)) << "4 min";
+    QTest::newRow("hours") << QDateTime(QDate(2024, 3, 13), QTime(9, 0, 0)) << "3 h";
+    QTest::newRow("this week, Berlin time") << QDateTime(QDate(2024, 3, 11), QTime(8, 5, 0)) << "Mon 09:05";
+    QTest::newRow("this year") << QDateTime(QDate(2024, 1, 2), QTime(8, 0, 0)) << "2 Jan";
+    QTest::newRow("years ago") << QDateTime(QDate(2021, 7, 4), QTime(8, 0, 0)) << "4 Jul 2021";
+    QTest::newRow("ahead of the clock") << QDateTime(QDate(2024, 3, 13), QTime(12, 0, 20)) << "now";
+}
+
+void tst_DeskParts::relativeTimes()
+{
+    QFETCH(QDateTime, written);
+    QFETCH(QString, expected);
+    const MessageTime time(QTimeZone("Europe/Berlin"));
+    const QDateTime now(QDate(2024, 3, 13), QTime(12, 0), Qt::UTC);
+    QCOMPARE(time.relative(written, now), expected);
+    QCOMPARE(time.exact(QDateTime(QDate(2024, 3, 13), QTime(11, 0))), QStringLiteral("Wed 13 Mar 2024, 12:00:00 CET"));
+    QCOMPARE(time.clock(QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC)), QStringLiteral("14:00"));
+}
+
+void tst_DeskParts::tabsSurviveARestart()
+{
+    TemporarySettings settings;
+    TabStore first(settings.store());
+    QCOMPARE(first.tabs(), TabStore::firstRunTabs());
+    QCOMPARE(first.tabs().size(), 3);
+
+    first.save({{"user", QStringLiteral("bob\tby"), 2}, {"trending", QString(), 0}}, 1);
+    TabStore second(settings.reopen());
+    QCOMPARE(second.tabs(), (QList<TabState>{{"user", QStringLiteral("bobby"), 2}, {"trending", QString(), 0}}));
+    QCOMPARE(second.currentIndex(), 1);
+
+    settings.store()->setValue("VentariDesk/tabs", QStringList{"broken", "symbol\tMSFT\tx", "mentions\t\t0"});
+    QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"mentions", QString(), 0}}));
+}
+
+void tst_DeskParts::pluginSearch()
+{
+    const QString name = QFileInfo(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH)).fileName();
+    QTemporaryDir folder;
+    QCOMPARE(PluginHost::candidates(folder.path()), QStringList{QDir(folder.path()).filePath(name)});
+    QCOMPARE(PluginHost::candidates(QStringLiteral("/x/libother.so")), QStringList{"/x/libother.so"});
+
+    const QStringList defaults = PluginHost::candidates(QString());
+    QCOMPARE(defaults.size(), 2);
+    QVERIFY2(defaults.first().endsWith(QStringLiteral(VENTARI_PLUGIN_INSTALL_DIR "/") + name), qPrintable(defaults.first()));
+    QCOMPARE(defaults.last(), QStringLiteral(VENTARI_PLUGIN_BUILD_PATH));
+}
+
+void tst_DeskParts::aSecondCopyOfThePluginIsRefused()
+{
+    QTemporaryDir folder;
+    const QString copy = QDir(folder.path()).filePath(QFileInfo(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH)).fileName());
+    QVERIFY(QFile::copy(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH), copy));
+    PluginHost host;
+    QVERIFY(!host.load(folder.path()));
+    QVERIFY(!host.isLoaded());
+    QVERIFY2(host.errorText().contains(QStringLiteral("another copy")), qPrintable(host.errorText()));
+    QVERIFY2(host.errorText().contains(copy), qPrintable(host.errorText()));
+}
+
+QTEST_MAIN(tst_DeskParts)
+#include "tst_deskparts.moc"
