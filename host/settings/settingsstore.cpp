@@ -49,6 +49,7 @@ SettingsStore::SettingsStore(const QString& fileName, QObject* parent)
 
 SettingsStore::~SettingsStore()
 {
+    sync();
     delete m_settings;
 }
 
@@ -57,14 +58,15 @@ QVariant SettingsStore::value(const QByteArray& key, const QVariant& defaultValu
     return m_settings->value(QString::fromUtf8(key), defaultValue);
 }
 
+// Every write replaces the whole file and waits for the disk, so the values changed together in one
+// pass of the event loop are written once.
 void SettingsStore::setValue(const QByteArray& key, const QVariant& value, int)
 {
     m_settings->setValue(QString::fromUtf8(key), value);
-    m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        qWarning("SettingsStore: cannot write %s", qPrintable(m_settings->fileName()));
-    else if (!PrivateFiles::isPrivate(m_settings->fileName()))
-        PrivateFiles::makeFile(m_settings->fileName()); // opened to others from outside meanwhile
+    if (m_syncPending)
+        return;
+    m_syncPending = true;
+    QMetaObject::invokeMethod(this, [this] { sync(); }, Qt::QueuedConnection);
 }
 
 QString SettingsStore::fileName() const
@@ -74,5 +76,10 @@ QString SettingsStore::fileName() const
 
 void SettingsStore::sync()
 {
+    m_syncPending = false;
     m_settings->sync();
+    if (m_settings->status() != QSettings::NoError)
+        qWarning("SettingsStore: cannot write %s", qPrintable(m_settings->fileName()));
+    else if (!PrivateFiles::isPrivate(m_settings->fileName()))
+        PrivateFiles::makeFile(m_settings->fileName()); // opened to others from outside meanwhile
 }

@@ -24,6 +24,7 @@ public:
     void setValue(const QByteArray& key, const QVariant& value, int flags = 0);
 
     QString fileName() const;
+    // Writes what changed now; otherwise that happens on the next pass of the event loop.
     void sync();
 
     static QString defaultFileName();
@@ -34,4 +35,5 @@ private:
     SettingsStore(const QString& fileName, QObject* parent);
 
     QSettings* m_settings;
+    bool m_syncPending = false;
 };
