@@ -108,6 +108,8 @@ bool DeskHost::startEmbeddedService(const DeskOptions& options)
 {
     Emulator::ServiceOptions serviceOptions;
     serviceOptions.generatorPeriodSeconds = options.generatorSeconds;
+    // The budget of a ten-minute window lets the pool refresh every few seconds, as a live desk wants.
+    serviceOptions.rateWindowSeconds = 600;
     m_service = std::make_unique<Emulator::Service>(serviceOptions);
     if (!m_service->start()) {
         m_service.reset();
