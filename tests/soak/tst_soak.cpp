@@ -209,8 +209,9 @@ void tst_Soak::soak()
     QVERIFY(settle(recorder));
     QCOMPARE(ledger.results(), resultsBefore + 1);
 
-    QVERIFY(QTest::qWaitFor([&] { return ledger.alive() == 0; }, 15000));
+    const bool allGone = QTest::qWaitFor([&] { return ledger.alive() == 0; }, 15000);
     QVERIFY2(ledger.violations().isEmpty(), qPrintable(joined(ledger.violations())));
+    QVERIFY(allGone);
     for (const auto& model : models)
         QVERIFY(model->isFollowed());
     QVERIFY(recorder.reports().isEmpty());
