@@ -11,7 +11,10 @@ const char* const streamLoadResult = SIGNAL(success());
 
 Ventari::VentariAbstractAction* newStreamLoad(const SoakStream& stream, int priority)
 {
-    return new ProtocolTest::ProbeAction(priority, stream.path, stream.mode);
+    QString path = QStringLiteral("streams/") + stream.jsonPath;
+    if (!stream.value.isEmpty())
+        path = path.arg(QString::fromUtf8(stream.value));
+    return new ProtocolTest::ProbeAction(priority, path, stream.mode);
 }
 
 SoakModel::SoakModel(const SoakStream& stream, Ventari::VentariActionHandler* handler, ActionLedger& ledger)
@@ -54,7 +57,8 @@ void SoakModel::onLoadAnswered()
 void SoakModel::load(int priority)
 {
     Ventari::VentariAbstractAction* action = newStreamLoad(m_stream, priority);
-    m_followed = m_ledger.track(action, m_stream.path, streamLoadResult)
+    const QString name = QString::fromUtf8(m_stream.value.isEmpty() ? m_stream.id : m_stream.id + ' ' + m_stream.value);
+    m_followed = m_ledger.track(action, name, streamLoadResult)
         && connect(action, streamLoadResult, this, SLOT(onLoadAnswered()))
         && connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onLoadAnswered())) && m_followed;
     m_pending = action;

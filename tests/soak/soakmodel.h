@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtCore/QByteArray>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
@@ -13,15 +14,17 @@ namespace Soak {
 
 class ActionLedger;
 
-// A stream as a model loads it: its address under the API and its authorization mode.
+// A stream of the host's registry and the value a model shows it for.
 struct SoakStream
 {
-    QString path;
+    QByteArray id;
     int mode;
+    QString jsonPath; // "%1" stands for the value
+    QByteArray value;
 };
 
 // The stream load the soak sends and the signal that carries its result. A probe aimed at the
-// stream endpoint stands in for the stream action; these two are all that changes when it comes.
+// stream's endpoint stands in for the stream action; these two are all that changes when it comes.
 Ventari::VentariAbstractAction* newStreamLoad(const SoakStream& stream, int priority);
 extern const char* const streamLoadResult;
 

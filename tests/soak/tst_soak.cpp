@@ -20,22 +20,23 @@ using Ventari::VentariAbstractAction;
 
 namespace {
 
-using Mode = VentariAbstractAction::AuthorizationMode;
+const int sendTokenIfAny = VentariAbstractAction::SendTokenIfAny;
+const int requiresUser = VentariAbstractAction::RequiresUser;
 
-// The streams the host's windows show in turn.
+// Streams of the host's registry, with the values the host's windows show them for, in turn.
 const SoakStream streams[] = {
-    {QStringLiteral("streams/symbol/AAPL.json"), Mode::SendTokenIfAny},
-    {QStringLiteral("streams/user/carol.json"), Mode::SendTokenIfAny},
-    {QStringLiteral("streams/home.json"), Mode::RequiresUser},
-    {QStringLiteral("streams/trending.json"), Mode::NeverSendToken},
-    {QStringLiteral("streams/symbol/RY.CA.json"), Mode::SendTokenIfAny},
-    {QStringLiteral("streams/mentions.json"), Mode::RequiresUser},
-    {QStringLiteral("streams/charts.json"), Mode::NeverSendToken},
-    {QStringLiteral("streams/symbol/EURUSD.json"), Mode::SendTokenIfAny},
-    {QStringLiteral("streams/user/bob.json"), Mode::SendTokenIfAny},
-    {QStringLiteral("streams/friends.json"), Mode::RequiresUser},
-    {QStringLiteral("streams/suggested.json"), Mode::NeverSendToken},
-    {QStringLiteral("streams/symbol/ES_F.json"), Mode::SendTokenIfAny},
+    {"symbol", sendTokenIfAny, QStringLiteral("symbol/%1.json"), "AAPL"},
+    {"user", sendTokenIfAny, QStringLiteral("user/%1.json"), "carol"},
+    {"home", requiresUser, QStringLiteral("home.json"), {}},
+    {"trending", sendTokenIfAny, QStringLiteral("trending.json"), {}},
+    {"symbol", sendTokenIfAny, QStringLiteral("symbol/%1.json"), "RY.CA"},
+    {"mentions", requiresUser, QStringLiteral("mentions.json"), {}},
+    {"charts", sendTokenIfAny, QStringLiteral("charts.json"), {}},
+    {"symbol", sendTokenIfAny, QStringLiteral("symbol/%1.json"), "EURUSD"},
+    {"user", sendTokenIfAny, QStringLiteral("user/%1.json"), "bob"},
+    {"friends", requiresUser, QStringLiteral("friends.json"), {}},
+    {"suggested", sendTokenIfAny, QStringLiteral("suggested.json"), {}},
+    {"watchlist", requiresUser, QStringLiteral("watchlist/%1.json"), "9"},
 };
 const int streamCount = int(sizeof streams / sizeof streams[0]);
 const int openWindows = 4;
