@@ -37,10 +37,13 @@ void ConnectionWatcher::start(Handler handler)
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    m_wakeRead = pipe[0];
-    m_wakeWrite = pipe[1];
-    m_handler = std::move(handler);
-    m_stopping = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wakeRead = pipe[0];
+        m_wakeWrite = pipe[1];
+        m_handler = std::move(handler);
+        m_stopping = false;
+    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -51,9 +54,10 @@ void ConnectionWatcher::stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
+        wake();
     }
-    wake();
     m_thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const Waiting& waiting : m_waiting)
         closeSocket(waiting.socket);
     m_waiting.clear();
@@ -65,23 +69,16 @@ void ConnectionWatcher::stop()
 
 void ConnectionWatcher::add(int socket)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping || !m_thread.joinable()) {
-            closeSocket(socket);
-            return;
-        }
-        m_waiting.push_back({socket, std::chrono::steady_clock::now()});
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping || m_wakeWrite < 0) {
+        closeSocket(socket);
+        return;
     }
+    m_waiting.push_back({socket, std::chrono::steady_clock::now()});
     wake();
 }
 
-std::size_t ConnectionWatcher::waiting() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_waiting.size();
-}
-
+// Called with the mutex held, so that the pipe cannot be closed meanwhile.
 void ConnectionWatcher::wake()
 {
     const char byte = 0;

@@ -26,7 +26,6 @@ public:
     // Closes whatever still waits; the handler is not called again once this returns.
     void stop();
     void add(int socket);
-    std::size_t waiting() const;
 
 private:
     struct Waiting
@@ -41,7 +40,7 @@ private:
     std::chrono::milliseconds m_idleTimeout;
     std::size_t m_capacity;
     Handler m_handler;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::deque<Waiting> m_waiting; // oldest first
     bool m_stopping = false;
     int m_wakeRead = -1;
