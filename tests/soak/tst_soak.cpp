@@ -61,6 +61,16 @@ bool settle(const ReportRecorder& recorder)
     return QTest::qWaitFor([&] { return sent(recorder) == count(recorder, back); }, 15000);
 }
 
+// Whether the service has refused a request for that path for the limit.
+bool refusedOnce(const std::string& path)
+{
+    for (const Emulator::RecordedRequest& request : sharedEmulator().requests()) {
+        if (request.path == path && request.status == 429)
+            return true;
+    }
+    return false;
+}
+
 QString joined(const QStringList& lines)
 {
     return lines.join(QStringLiteral("\n"));
@@ -148,11 +158,10 @@ void tst_Soak::soak()
         const QByteArray where = QStringLiteral("round %1 (%2)").arg(round).arg(phase.name()).toUtf8();
         phase.begin(started.token());
 
-        // A window turns to another stream, a message is liked or unliked, now and then the user's
-        // record is asked for.
+        // A window turns to another stream, now and then the user's record is asked for, and a
+        // message is liked or unliked.
         models.at(round)->close();
         open(streams[(openWindows + round) % streamCount]);
-        models.at(round + 1 + round % openWindows)->like(firstMessageId + round, round % 2 == 1);
         if (round % 5 == 2) {
             auto* info = new Ventari::VentariUserInfoAction;
             QVERIFY(ledger.track(info, QStringLiteral("user info"), SIGNAL(userInfoReceived(const UserInfo&))));
@@ -163,15 +172,25 @@ void tst_Soak::soak()
             for (int i = 0; i < 3; ++i)
                 open(streams[0]);
         }
+        SoakModel& liker = *models.at(round + 1 + round % openWindows);
+        const int messageId = firstMessageId + round;
+        const bool unlike = round % 2 == 1;
 
         if (phase.refusesAll()) {
-            // The period lasts until the limit renews and the next tick comes.
+            // Every refusal of the requests that opened the period is in before the urgent one comes.
             QVERIFY2(QTest::qWaitFor([&] { return started.pool()->isOutOfRequests(); }, 15000), where);
+            QVERIFY2(settle(recorder), where);
+            liker.like(messageId, unlike);
+            const std::string likePath = unlike ? "/api/2/messages/unlike.json" : "/api/2/messages/like.json";
+            QVERIFY2(QTest::qWaitFor([&] { return refusedOnce(likePath); }, 15000), where);
+            // The limit renews; what was on its way comes back before the tick ends the period.
             ++limitPeriods;
             phase.end();
+            QVERIFY2(settle(recorder), where);
             started.tick();
             QVERIFY2(settle(recorder), where);
         } else {
+            liker.like(messageId, unlike);
             started.tick();
             QVERIFY2(settle(recorder), where);
             phase.end();
