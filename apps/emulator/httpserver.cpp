@@ -1,14 +1,64 @@
 #include "httpserver.h"
 
+#include "connectionwatcher.h"
+#include "socketstream.h"
+
 #include <httplib.h>
 
 #include <chrono>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace Emulator {
 
 namespace {
+
+const std::size_t workerCount = 12;
+const std::chrono::milliseconds readTimeout(5000);
+const std::chrono::milliseconds writeTimeout(5000);
+
+// The stream of the request that this worker serves, for the error handler to ask about.
+thread_local const SocketStream* t_servedStream = nullptr;
+
+// Reads what the client still sends for a little while, so that closing with unread input does
+// not reset the connection before the client has read the refusal.
+void drainBriefly(socket_t socket)
+{
+    char buffer[4096];
+    std::size_t drained = 0;
+    pollfd entry{socket, POLLIN, 0};
+    while (drained < 1024 * 1024 && ::poll(&entry, 1, 50) > 0) {
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        drained += std::size_t(n);
+    }
+}
+
+// The workers, fed by the accept loop and by the watcher; stopping them stops the watcher first,
+// so that nothing is handed to a pool that is gone.
+class ServingQueue : public httplib::TaskQueue
+{
+public:
+    ServingQueue(std::size_t threads, ConnectionWatcher& watcher)
+        : m_pool(threads)
+        , m_watcher(watcher)
+    {
+    }
+
+    void enqueue(std::function<void()> fn) override { m_pool.enqueue(std::move(fn)); }
+    void shutdown() override
+    {
+        m_watcher.stop();
+        m_pool.shutdown();
+    }
+
+private:
+    httplib::ThreadPool m_pool;
+    ConnectionWatcher& m_watcher;
+};
 
 // Where the transport keeps a multipart type while it reads the body as raw bytes.
 const char heldContentType[] = "X-Emulator-Held-Content-Type";
@@ -51,9 +101,59 @@ void write(const OutgoingResponse& out, httplib::Response& res)
 
 } // namespace
 
-HttpServer::HttpServer(Handler handler, std::size_t payloadLimit)
+// cpp-httplib's server with each connection served our way: it waits in the watcher until it
+// has something to say, then one worker reads its one request through a guarded stream.
+class Transport : public httplib::Server
+{
+public:
+    explicit Transport(const TransportLimits& limits)
+        : m_limits(limits)
+        , m_watcher(std::chrono::milliseconds(limits.idleTimeoutMs), limits.maxIdleConnections)
+    {
+        new_task_queue = [this] {
+            auto* queue = new ServingQueue(workerCount, m_watcher);
+            m_watcher.start([this, queue](int socket) { queue->enqueue([this, socket] { serve(socket); }); });
+            return queue;
+        };
+    }
+
+    // The library listens with a backlog of 5, so a burst of connections beyond it waits for the
+    // client's retries, seconds later; listening again on the bound socket widens it.
+    void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
+    // Whether the request this worker serves was refused because of its head.
+    static bool isServingOversizedHead() { return t_servedStream && t_servedStream->isHeadTooLarge(); }
+
+private:
+    bool process_and_close_socket(socket_t socket) override
+    {
+        m_watcher.add(socket);
+        return true;
+    }
+
+    void serve(socket_t socket)
+    {
+        SocketStream stream(socket, HeadGuard(m_limits.maxHeaderCount, m_limits.maxHeadBytes), readTimeout,
+                            writeTimeout);
+        t_servedStream = &stream;
+        bool closed = false;
+        process_request(stream, true, closed, nullptr);
+        t_servedStream = nullptr;
+        if (stream.isHeadTooLarge()) {
+            ::shutdown(socket, SHUT_WR);
+            drainBriefly(socket);
+        }
+        ::shutdown(socket, SHUT_RDWR);
+        ::close(socket);
+    }
+
+    TransportLimits m_limits;
+    ConnectionWatcher m_watcher;
+};
+
+HttpServer::HttpServer(Handler handler, const TransportLimits& limits)
     : m_handler(std::move(handler))
-    , m_payloadLimit(payloadLimit)
+    , m_limits(limits)
 {
 }
 
@@ -65,12 +165,7 @@ HttpServer::~HttpServer()
 void HttpServer::configure()
 {
     httplib::Server& server = *m_server;
-    server.set_payload_max_length(m_payloadLimit);
-    // One request per connection: an idle kept-alive connection would hold up stop() until it
-    // timed out, and clients reconnect over loopback at no cost.
-    server.set_keep_alive_max_count(1);
-    server.set_keep_alive_timeout(1);
-    server.new_task_queue = [] { return new httplib::ThreadPool(12); };
+    server.set_payload_max_length(m_limits.payloadLimit);
     // SO_REUSEADDR only: a port that is taken must stay taken.
     server.set_socket_options([](socket_t sock) {
         int yes = 1;
@@ -114,7 +209,8 @@ void HttpServer::configure()
         if (!res.body.empty() || res.content_provider_)
             return;
         IncomingRequest in = incoming(req);
-        in.transportStatus = res.status;
+        // The transport reads an oversized head as a broken one.
+        in.transportStatus = res.status == 400 && Transport::isServingOversizedHead() ? 431 : res.status;
         write(m_handler(in), res);
     });
     server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
@@ -128,7 +224,7 @@ bool HttpServer::start(std::uint16_t port)
 {
     if (m_server)
         return false;
-    m_server = std::make_unique<httplib::Server>();
+    m_server = std::make_unique<Transport>(m_limits);
     configure();
     int bound = -1;
     if (port == 0) {
@@ -140,6 +236,7 @@ bool HttpServer::start(std::uint16_t port)
         m_server.reset();
         return false;
     }
+    m_server->widenBacklog();
     m_port = static_cast<std::uint16_t>(bound);
     httplib::Server* server = m_server.get();
     m_thread = std::thread([server] { server->listen_after_bind(); });

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "requestlog.h"
+#include "transportlimits.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-
-namespace httplib {
-class Server;
-}
 
 namespace Emulator {
 
@@ -36,13 +33,16 @@ struct OutgoingResponse
     bool dropConnection = false; // headers go out, then the connection closes without a body
 };
 
-// Listens on 127.0.0.1 on a background thread and hands every request to one handler.
+class Transport;
+
+// Listens on 127.0.0.1 on a background thread and hands every request to one handler, one
+// request per connection.
 class HttpServer
 {
 public:
     using Handler = std::function<OutgoingResponse(const IncomingRequest&)>;
 
-    HttpServer(Handler handler, std::size_t payloadLimit);
+    HttpServer(Handler handler, const TransportLimits& limits);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -57,8 +57,8 @@ private:
     void configure();
 
     Handler m_handler;
-    std::size_t m_payloadLimit;
-    std::unique_ptr<httplib::Server> m_server;
+    TransportLimits m_limits;
+    std::unique_ptr<Transport> m_server;
     std::thread m_thread;
     std::uint16_t m_port = 0;
 };

@@ -31,16 +31,32 @@ std::string RecordedRequest::header(const std::string& name) const
     return {};
 }
 
+RequestLog::RequestLog(std::size_t capacity, std::size_t bodyLimit)
+    : m_capacity(capacity)
+    , m_bodyLimit(bodyLimit)
+{
+}
+
 void RequestLog::append(RecordedRequest request)
 {
+    request.bodySize = request.body.size();
+    request.bodyCut = request.body.size() > m_bodyLimit;
+    if (request.bodyCut) {
+        request.body.resize(m_bodyLimit);
+        request.body.shrink_to_fit();
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_capacity == 0)
+        return;
+    if (m_requests.size() == m_capacity)
+        m_requests.pop_front();
     m_requests.push_back(std::move(request));
 }
 
 std::vector<RecordedRequest> RequestLog::all() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
+    return std::vector<RecordedRequest>(m_requests.begin(), m_requests.end());
 }
 
 std::size_t RequestLog::size() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -17,7 +18,9 @@ struct RecordedRequest
     std::string target;         // as sent: path and query, still encoded
     NameValueList query;        // decoded items, in the order sent
     NameValueList headers;      // as sent, ordered by name
-    std::string body;           // raw bytes
+    std::string body;           // raw bytes, cut short in the log (see bodyCut)
+    std::size_t bodySize = 0;   // the length as received
+    bool bodyCut = false;       // whether body holds only the first bytes of it
     std::string remoteAddress;
     bool queryMalformed = false;
     int status = 0;             // 0 when the connection was dropped
@@ -27,18 +30,24 @@ struct RecordedRequest
     std::string header(const std::string& name) const;     // case-insensitive; empty when absent
 };
 
-// Every request the service received, oldest first, until a test clears it.
+// The most recent requests the service received, oldest first, until a test clears it: a busy
+// or hostile client cannot make it grow without bound.
 class RequestLog
 {
 public:
+    // capacity: requests kept; bodyLimit: bytes of a body kept.
+    RequestLog(std::size_t capacity, std::size_t bodyLimit);
+
     void append(RecordedRequest request);
     std::vector<RecordedRequest> all() const;
     std::size_t size() const;
     void clear();
 
 private:
+    std::size_t m_capacity;
+    std::size_t m_bodyLimit;
     mutable std::mutex m_mutex;
-    std::vector<RecordedRequest> m_requests;
+    std::deque<RecordedRequest> m_requests;
 };
 
 } // namespace Emulator

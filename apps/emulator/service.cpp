@@ -26,6 +26,7 @@ std::string transportError(int status)
     case 400: return "Bad request";
     case 413: return "Payload too large";
     case 414: return "Request address too long";
+    case 431: return "Request header fields too large";
     case 500: return "Internal server error";
     default: return "Request refused";
     }
@@ -88,6 +89,7 @@ public:
 Service::Private::Private(const Options& options)
     : m_options(options)
     , m_limiter(m_clock, options.rateLimit, options.rateWindowSeconds)
+    , m_log(options.requestLogCapacity, options.requestLogBodyLimit)
     , m_api(m_store, m_clock, {options.symbolsLimit, options.urlSymbols}, [this] { return baseUrl(); })
     , m_authPage(m_store, m_tokens, options.clientId)
     , m_content(m_store, [this] { return remoteSettings(); })
@@ -315,7 +317,7 @@ bool Service::start(std::uint16_t port)
     if (d->m_http)
         return false;
     d->m_http = std::make_unique<HttpServer>([this](const IncomingRequest& in) { return d->handle(in); },
-                                             d->m_options.payloadLimit);
+                                             d->m_options.transport);
     if (!d->m_http->start(port)) {
         d->m_http.reset();
         return false;

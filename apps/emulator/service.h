@@ -6,6 +6,7 @@
 #include "requestlog.h"
 #include "serverclock.h"
 #include "tokenregistry.h"
+#include "transportlimits.h"
 
 #include <cstdint>
 #include <map>
@@ -21,7 +22,9 @@ struct ServiceOptions
     int generatorPeriodSeconds = 0; // > 0: a new message every that many seconds while running
     int rateLimit = 200;            // requests per client and window
     int rateWindowSeconds = 3600;
-    std::size_t payloadLimit = 2 * 1024 * 1024; // larger bodies get 413
+    TransportLimits transport;
+    std::size_t requestLogCapacity = 1000; // the log keeps the most recent requests only
+    std::size_t requestLogBodyLimit = 4096; // longer bodies are logged cut short
     std::string clientId = "orvane-desktop";    // the only client the authorization page accepts
     int symbolsLimit = 140;
     int urlSymbols = 20;
@@ -79,7 +82,7 @@ public:
     int addFault(const Fault& fault);
     void clearFaults();
 
-    // Every request received, oldest first.
+    // The most recent requests received, oldest first.
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
 

@@ -1,42 +1,16 @@
 #include "tavsymbolmapper.h"
 
 #include "tessel/symbolconverters.h"
+#include "tessel/symbolmaptable.h"
 #include "tessel/symbolparser.h"
 
-#include <cctype>
 #include <typeinfo>
-#include <vector>
 
 namespace Ventari {
 namespace Tessel {
 namespace {
 
 const char* const symbolMapFileName = "ventarisymbolmap.ctab";
-
-std::string trimmed(const std::string& text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-// Every part, empty ones included, so that "a|b|" counts as three.
-std::vector<std::string> split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, begin);
-        parts.push_back(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-        if (end == std::string::npos)
-            return parts;
-        begin = end + 1;
-    }
-}
 
 std::string toStdString(const QByteArray& text)
 {
@@ -112,21 +86,12 @@ void TavSymbolMapper::onContent(int, const Dravon::EncryptedContentResponse& res
     m_requester.reset();
 }
 
-// One "host | service" pair a line; ";" starts a comment; anything else is skipped.
+// Later lines override earlier ones for the same key in each table.
 void TavSymbolMapper::addTableContent(const std::string& content)
 {
-    for (const std::string& rawLine : split(content, '\n')) {
-        std::string line = trimmed(rawLine);
-        line = line.substr(0, line.find(';'));
-        if (line.empty())
-            continue;
-        const std::vector<std::string> parts = split(line, '|');
-        if (parts.size() != 2)
-            continue;
-        const std::string tavSymbol = trimmed(parts[0]);
-        const std::string vrSymbol = trimmed(parts[1]);
-        m_vrToTavSymbols[vrSymbol] = tavSymbol;
-        m_tavToVrSymbols[tavSymbol] = vrSymbol;
+    for (const SymbolMapEntry& entry : readSymbolMapTable(content)) {
+        m_vrToTavSymbols[entry.vrSymbol] = entry.tavSymbol;
+        m_tavToVrSymbols[entry.tavSymbol] = entry.vrSymbol;
     }
 }
 

@@ -116,6 +116,8 @@ private slots:
     void concurrentClientsAreCountedExactly();
     void aTokenOfAnEarlierRunIsHonouredForItsUser();
     void remoteSettingsForAnotherAddress();
+    void requestLogKeepsTheRecentRequests();
+    void idleConnectionsDoNotHoldUpRequests();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -383,7 +385,15 @@ void tst_Emulator::answers_data()
     row("not HTTP", "RAW", "", 400, "THIS IS NOT HTTP\r\n\r\n");
     row("no version", "RAW", "", 400, "GET /api/2/streams/trending.json\r\n\r\n");
     row("bad length", "RAW", "", 200, "GET /api/2/streams/trending.json HTTP/1.1\r\nContent-Length: nonsense\r\n\r\n");
-    row("huge header", "RAW", "", 400, "GET / HTTP/1.1\r\nX-Long: " + QByteArray(100000, 'h') + "\r\n\r\n");
+    row("huge header", "RAW", "", 431, "GET / HTTP/1.1\r\nX-Long: " + QByteArray(100000, 'h') + "\r\n\r\n");
+    QByteArray fields;
+    for (int i = 0; i < 100; ++i)
+        fields += "X-Field-" + QByteArray::number(i) + ": " + QByteArray(300, 'v') + "\r\n";
+    const QByteArray streamHead = "GET /api/2/streams/trending.json HTTP/1.1\r\n";
+    row("100 header fields", "RAW", "", 200, streamHead + fields + "\r\n");
+    row("101 header fields", "RAW", "", 431, streamHead + fields + "X-One-More: v\r\n\r\n");
+    row("head over 32 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(32 * 1024, 'h') + "\r\n\r\n");
+    row("endless header", "RAW", "", 431, streamHead + QByteArray(2 * 1024 * 1024, 'h'));
 }
 
 void tst_Emulator::answers()
@@ -984,6 +994,93 @@ void tst_Emulator::concurrentClientsAreCountedExactly()
     QCOMPARE(int(m_service->requests().size()), threads * each);
     QCOMPARE(get(api("streams/trending.json"))->get_header_value("X-RateLimit-Remaining"),
              std::to_string(200 - threads * each - 1));
+}
+
+void tst_Emulator::requestLogKeepsTheRecentRequests()
+{
+    Emulator::ServiceOptions options;
+    options.seedMessageCount = 5;
+    options.requestLogCapacity = 3;
+    options.requestLogBodyLimit = 16;
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+    httplib::Client client("127.0.0.1", service.port());
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(client.Get(("/api/2/streams/trending.json?n=" + std::to_string(i)).c_str()));
+    auto logged = service.requests();
+    QCOMPARE(int(logged.size()), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(logged[i].queryValue("n"), std::to_string(i + 2));
+
+    QVERIFY(client.Post("/api/2/messages/create.json", "body=hi", formType));
+    const std::string longBody = "body=" + std::string(95, 'x');
+    QVERIFY(client.Post("/api/2/messages/create.json", longBody, formType));
+    logged = service.requests();
+    QCOMPARE(logged[1].body, std::string("body=hi"));
+    QCOMPARE(logged[1].bodySize, std::size_t(7));
+    QVERIFY(!logged[1].bodyCut);
+    QCOMPARE(logged[2].body, longBody.substr(0, 16));
+    QCOMPARE(logged[2].bodySize, longBody.size());
+    QVERIFY(logged[2].bodyCut);
+
+    // With the defaults a refused post just under the payload limit costs the log a few KB.
+    const std::string huge(1900 * 1024, 'x');
+    QCOMPARE(post(api("messages/create.json"), huge)->status, 401);
+    const Emulator::RecordedRequest last = m_service->requests().back();
+    QCOMPARE(last.bodySize, huge.size());
+    QVERIFY(last.bodyCut);
+    QVERIFY(last.body.size() <= 8 * 1024);
+    QCOMPARE(last.body.size(), m_service->options().requestLogBodyLimit);
+}
+
+void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
+{
+    Emulator::ServiceOptions options;
+    options.seedMessageCount = 5;
+    options.transport.idleTimeoutMs = 2000;
+    options.transport.maxIdleConnections = 250;
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), service.port());
+    }
+    for (const auto& socket : idle)
+        QVERIFY(socket->waitForConnected(10000));
+    auto open = [&idle] {
+        return std::count_if(idle.begin(), idle.end(), [](const std::unique_ptr<QTcpSocket>& socket) {
+            return socket->state() == QAbstractSocket::ConnectedState;
+        });
+    };
+
+    // Well within the idle timeout, while every idle connection is still held.
+    httplib::Client client("127.0.0.1", service.port());
+    QElapsedTimer timer;
+    timer.start();
+    const auto answer = client.Get("/api/2/streams/trending.json");
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY(answer);
+    QCOMPARE(answer->status, 200);
+    QVERIFY2(elapsed < 1500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    QCoreApplication::processEvents();
+    QCOMPARE(open(), std::ptrdiff_t(200));
+
+    // They are closed once idle for the timeout, and beyond the capacity the longest waiting ones
+    // go at once (which those are depends on the order the workers took them in).
+    QVERIFY(QTest::qWaitFor([&] { return open() == 0; }, 10000));
+    idle.clear();
+    options.transport.idleTimeoutMs = 60000;
+    options.transport.maxIdleConnections = 10;
+    Emulator::Service small(options);
+    QVERIFY(small.start());
+    for (int i = 0; i < 15; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), small.port());
+        QVERIFY(idle.back()->waitForConnected(10000));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return open() == 10; }, 10000));
 }
 
 QTEST_MAIN(tst_Emulator)

@@ -78,7 +78,8 @@ TestHost::TestHost(const QString& hostUser, const QByteArray& storedToken)
         m_settings.store()->setValue(hostUser.toUtf8() + "vr_auth", QString::fromUtf8(storedToken));
 
     auto* locator = Kelvar::ServiceLocator::instance();
-    if (!locator->hasService<Kelvar::INotifications>())
+    m_ownsNotifications = !locator->hasService<Kelvar::INotifications>();
+    if (m_ownsNotifications)
         locator->addService<Kelvar::INotifications>(new Kelvar::Notifications);
     notifications()->clear();
     locator->addService<Ventari::IVentariService>(new TestFacade);
@@ -86,7 +87,10 @@ TestHost::TestHost(const QString& hostUser, const QByteArray& storedToken)
 
 TestHost::~TestHost()
 {
-    Kelvar::ServiceLocator::instance()->destroyService<Ventari::IVentariService>();
+    auto* locator = Kelvar::ServiceLocator::instance();
+    locator->destroyService<Ventari::IVentariService>();
+    if (m_ownsNotifications)
+        locator->destroyService<Kelvar::INotifications>();
 }
 
 Ventari::Authorization* TestHost::authorization() const

@@ -43,4 +43,5 @@ public:
 
 private:
     TemporarySettings m_settings;
+    bool m_ownsNotifications = false; // the locator keeps what it is given until it is taken out
 };

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+
+namespace Emulator {
+
+// Watches the head of a request (request line and header lines) byte by byte as it is read, and
+// says when it grows past its limits; the body that follows the blank line is not its business.
+class HeadGuard
+{
+public:
+    HeadGuard(std::size_t maxHeaderCount, std::size_t maxHeadBytes);
+
+    // False once the head is over a limit; every later byte of the head is refused as well.
+    bool accept(char byte);
+    bool isExceeded() const { return m_exceeded; }
+    bool isHeadComplete() const { return m_headComplete; }
+
+private:
+    std::size_t m_maxHeaderCount;
+    std::size_t m_maxHeadBytes;
+    std::size_t m_headBytes = 0;
+    std::size_t m_lines = 0;       // lines ended so far, the request line included
+    std::size_t m_lineLength = 0;  // bytes of the current line before its "\r\n" or "\n"
+    bool m_headComplete = false;
+    bool m_exceeded = false;
+};
+
+} // namespace Emulator

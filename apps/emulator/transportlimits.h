@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+
+namespace Emulator {
+
+// What the transport lets one client take.
+struct TransportLimits
+{
+    std::size_t payloadLimit = 2 * 1024 * 1024; // larger bodies get 413
+    std::size_t maxHeaderCount = 100;           // more header fields get 431
+    std::size_t maxHeadBytes = 32 * 1024;       // a longer request line and headers get 431
+    int idleTimeoutMs = 1000;                   // a connection that sends nothing for this long is closed
+    std::size_t maxIdleConnections = 512;       // beyond this the longest idle one is closed
+};
+
+} // namespace Emulator
