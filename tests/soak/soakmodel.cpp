@@ -4,14 +4,18 @@
 
 #include "actions/ventarilikeunlikeaction.h"
 #include "actions/ventaristreamaction.h"
+#include "ventariactionhandler.h"
 #include "ventaristreamshandler.h"
 
 namespace Soak {
-namespace {
 
 const char* const streamLoadResult = SIGNAL(dataObtained(Ventari::Messages));
 
-} // namespace
+Ventari::VentariAbstractAction* newStreamLoad(const SoakStream& stream, int priority)
+{
+    return new Ventari::VentariStreamAction(Ventari::VentariStreamsHandler::instance()->streamById(stream.id),
+                                            stream.value, 0, priority);
+}
 
 SoakModel::SoakModel(const SoakStream& stream, Ventari::VentariActionHandler* handler, ActionLedger& ledger)
     : m_stream(stream)
@@ -52,8 +56,7 @@ void SoakModel::onLoadAnswered()
 
 void SoakModel::load(int priority)
 {
-    auto* action = new Ventari::VentariStreamAction(
-        Ventari::VentariStreamsHandler::instance()->streamById(m_stream.id), m_stream.value, 0, priority);
+    Ventari::VentariAbstractAction* action = newStreamLoad(m_stream, priority);
     const QString name = QString::fromUtf8(m_stream.value.isEmpty() ? m_stream.id : m_stream.id + ' ' + m_stream.value);
     m_followed = m_ledger.track(action, name, streamLoadResult)
         && connect(action, streamLoadResult, this, SLOT(onLoadAnswered()))

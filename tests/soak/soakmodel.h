@@ -21,6 +21,10 @@ struct SoakStream
     QByteArray value;
 };
 
+// A stream load as a model makes it, and the signal that carries its result.
+Ventari::VentariAbstractAction* newStreamLoad(const SoakStream& stream, int priority);
+extern const char* const streamLoadResult;
+
 // One message model's traffic for one stream, as the model makes it: a first load at once, one
 // refresh at the lowest priority after each answered load, likes and unlikes of its messages, and
 // the queued refresh cancelled when it closes.
