@@ -12,9 +12,6 @@
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
 
-#define QVERIFY_NO_REPORTS(recorder) \
-    QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
-
 using Ventari::Authorization;
 using Ventari::UserInfo;
 

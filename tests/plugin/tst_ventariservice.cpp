@@ -35,9 +35,6 @@ using Ventari::IVentariService;
 using Ventari::ShareDialog;
 using Ventari::Tessel::ITavSymbolMapper;
 
-#define QVERIFY_NO_REPORTS(recorder) \
-    QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
-
 namespace {
 
 const char hostUser[] = "trader";

@@ -90,20 +90,6 @@ private:
     qint64 m_size;
 };
 
-// Notes every text the application is asked to translate, as "context|source".
-class RecordingTranslator : public QTranslator
-{
-public:
-    QString translate(const char* context, const char* source, const char*, int) const override
-    {
-        asked.insert(QString::fromLatin1(context) + QLatin1Char('|') + QString::fromUtf8(source));
-        return QString();
-    }
-    bool isEmpty() const override { return false; }
-
-    mutable QSet<QString> asked;
-};
-
 // Answers the host's open-file dialog for the user and notes how it was asked.
 struct FileChoices
 {

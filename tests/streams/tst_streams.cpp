@@ -33,20 +33,6 @@ namespace {
 
 const QString notFound = QStringLiteral("!\"not found\"");
 
-// Lets every text through untranslated and keeps each context and text it was asked for.
-class RecordingTranslator : public QTranslator
-{
-public:
-    QString translate(const char* context, const char* sourceText, const char* = nullptr, int = -1) const override
-    {
-        asked.insert(QString::fromUtf8(context) + QLatin1Char('|') + QString::fromUtf8(sourceText));
-        return QString();
-    }
-    bool isEmpty() const override { return false; }
-
-    mutable QSet<QString> asked;
-};
-
 // The host's stream window: one edit-done slot for whatever the editor reports.
 class HostWindow : public QWidget
 {
