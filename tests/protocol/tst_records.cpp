@@ -90,7 +90,6 @@ private slots:
     void fullMessage();
     void createdAtKeepsItsDigitsInEveryZone();
     void userInfoConversionsAndEquality();
-    void metaTypeNames();
 
 private:
     const QByteArray m_zone = qgetenv("TZ");
@@ -260,16 +259,6 @@ void tst_Records::userInfoConversionsAndEquality()
         }
         QVERIFY2(other != info && !(other == info), qPrintable(QString::number(field)));
     }
-}
-
-// Signals spell these names; string connects and queued calls find the types by them.
-void tst_Records::metaTypeNames()
-{
-    QCOMPARE(QMetaType::type("Ventari::Message"), qMetaTypeId<Message>());
-    QCOMPARE(QMetaType::type("Ventari::Messages"), qMetaTypeId<Messages>());
-    QCOMPARE(QMetaType::type("ResponseError"), qMetaTypeId<ResponseError>());
-    QCOMPARE(QMetaType::type("UserInfo"), qMetaTypeId<UserInfo>());
-    QCOMPARE(QMetaType::type("WatchLists"), qMetaTypeId<WatchLists>());
 }
 
 QTEST_GUILESS_MAIN(tst_Records)
