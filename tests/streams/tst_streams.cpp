@@ -266,18 +266,8 @@ void tst_Streams::registryLifetime()
         TestHost host;
         auto registry = std::make_unique<VentariStreamsHandler>();
         QCOMPARE(VentariStreamsHandler::instance(), registry.get());
-        QObject* watchList = dynamic_cast<QObject*>(registry->streamById("watchlist"));
-        QVERIFY(watchList);
-        QCOMPARE(watchList->metaObject()->className(), "Ventari::VentariWatchListStream");
-        QCOMPARE(watchList->qt_metacast("VentariStream"),
-                 static_cast<void*>(static_cast<VentariStream*>(dynamic_cast<VentariWatchListStream*>(watchList))));
-        QStringList methods;
-        const QMetaObject* meta = watchList->metaObject();
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-            methods.append(QString::fromLatin1(meta->method(i).methodSignature()));
-        QCOMPARE(methods, (QStringList{"init()", "updateLists()", "onWatchLists(WatchLists)"}));
-
-        QPointer<QObject> stream = watchList;
+        QPointer<QObject> stream = dynamic_cast<QObject*>(registry->streamById("watchlist"));
+        QVERIFY(stream);
         registry.reset();
         QVERIFY(stream.isNull());
         QCOMPARE(VentariStreamsHandler::instance(), static_cast<VentariStreamsHandler*>(nullptr));
@@ -476,8 +466,6 @@ void tst_Streams::watchListValues()
     IVentariStream* stream = host.stream("watchlist");
     auto* editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
     QVERIFY(editor);
-    QCOMPARE(editor->minimumWidth(), 120);
-    QCOMPARE(editor->maximumWidth(), 120);
     QTRY_COMPARE(watchListRequests(), 1);
     QTRY_COMPARE(comboItems(editor), (QStringList{"Tech", "Energy"}));
 
@@ -565,8 +553,6 @@ void tst_Streams::symbolEditor_data()
 
     QTest::newRow("toronto stock") << "RY.CA" << QByteArray("RY:TC");
     QTest::newRow("currency pair") << "EURUSD" << QByteArray("EUR/USD");
-    QTest::newRow("continuous futures") << "ES_F" << QByteArray("@ES");
-    QTest::newRow("plain stock") << "AAPL" << QByteArray("AAPL");
 }
 
 // The editor shows host notation; the stream value is the service's.
@@ -601,8 +587,6 @@ void tst_Streams::symbolEditorReportsToOneSlot()
     auto* editor = qobject_cast<SymbolEditControl*>(host.stream("symbol")->createIdControl(&window, SLOT(onEditDone())));
     QVERIFY(editor);
     QVERIFY(!editor->allowEmptySymbols());
-    QCOMPARE(editor->minimumWidth(), 120);
-    QCOMPARE(editor->maximumWidth(), 120);
     QSignalSpy done(editor, SIGNAL(editDone(const QByteArray&, int)));
 
     QTest::keyClicks(editor, QStringLiteral("RY:TC"));
