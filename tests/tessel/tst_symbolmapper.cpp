@@ -52,7 +52,6 @@ private slots:
     void rulesApplyUntilTheTableArrives();
     void missingTableLeavesRules();
     void destroyedBeforeTheAnswer();
-    void hostIdentity();
     void shippedTable();
     void dataDirectory();
     void timezone_data();
@@ -250,16 +249,6 @@ void tst_SymbolMapper::destroyedBeforeTheAnswer()
     TavSymbolMapper later;
     QTRY_VERIFY(!later.isWaitingForTable());
     QCOMPARE(later.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM.X"));
-}
-
-void tst_SymbolMapper::hostIdentity()
-{
-    TavSymbolMapper mapper;
-    QCOMPARE(mapper.metaObject()->className(), "Ventari::Tessel::TavSymbolMapper");
-    QCOMPARE(mapper.qt_metacast("ITavSymbolMapper"), static_cast<void*>(static_cast<ITavSymbolMapper*>(&mapper)));
-    QCOMPARE(QMetaType::type("EncryptedContentRequest"), Dravon::EncryptedContentRequest::registeredType());
-    QCOMPARE(QMetaType::type("EncryptedContentResponse"), Dravon::EncryptedContentResponse::registeredType());
-    QVERIFY(Dravon::ErrorResponse::registeredType() != Dravon::EncryptedContentResponse::registeredType());
 }
 
 void tst_SymbolMapper::shippedTable()
