@@ -298,7 +298,7 @@ void tst_JsonParser::exceptionCountsFromWhereParsingStarts()
 }
 
 // Failures reach the host: an unreadable device as a failed check, a syntax error of parseNoThrow
-// as one error record.
+// as one error record with the exception's text.
 void tst_JsonParser::failuresThroughTheHost()
 {
     ReportRecorder recorder(1);
@@ -309,23 +309,13 @@ void tst_JsonParser::failuresThroughTheHost()
     QBuffer closed;
     QCOMPARE(parser.parse(&closed).userType(), int(QMetaType::UnknownType));
     QCOMPARE(parser.parse(static_cast<QIODevice*>(nullptr)).userType(), int(QMetaType::UnknownType));
-    QCOMPARE(recorder.reports().size(), 2);
-    for (const Corvane::Report& report : recorder.reports()) {
-        QCOMPARE(report.expression, QStringLiteral("device && device->isReadable()"));
-        QCOMPARE(report.function, QStringLiteral("Common::JsonParser::parse"));
-        QCOMPARE(report.object, static_cast<const void*>(&parser));
-    }
+    QCOMPARE(recorder.reportTexts(), (QStringList{"device && device->isReadable()", "device && device->isReadable()"}));
 
     QCOMPARE(parser.parseNoThrow("{\n\"a\": \"abc").userType(), int(QMetaType::UnknownType));
     QCOMPARE(recorder.reports().size(), 2);
     QCOMPARE(recorder.records().size(), 1);
-    const Corvane::LogRecord& record = recorder.records().first();
-    QCOMPARE(record.level, 3);
-    QCOMPARE(record.category, QString());
-    QCOMPARE(record.file, QStringLiteral("jsonparser"));
-    QCOMPARE(record.function, QStringLiteral("Common::JsonParser::parseNoThrow"));
-    QCOMPARE(record.object, static_cast<const void*>(&parser));
-    QCOMPARE(record.message, QStringLiteral("End of file before end of string: abc"));
+    QCOMPARE(recorder.records().first().level, 3);
+    QCOMPARE(recorder.records().first().message, QStringLiteral("End of file before end of string: abc"));
 }
 
 void tst_JsonParser::listHelpers()

@@ -35,8 +35,7 @@ class tst_Actions : public QObject
 private slots:
     void init();
 
-    void instanceBeforeAnyHandler();
-    void secondHandlerTakesOver();
+    void oneHandlerInstance();
     void executeAdoptsParentlessActionsAndRoutesReplies();
 
     void accessTokenRules_data();
@@ -53,21 +52,15 @@ void tst_Actions::init()
     resetEmulator();
 }
 
-void tst_Actions::instanceBeforeAnyHandler()
+// No handler before a host makes one, and a second one reports and takes over.
+void tst_Actions::oneHandlerInstance()
 {
     ReportRecorder recorder;
     QVERIFY(!VentariActionHandler::instance());
-    QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("s_instance")});
-    QCOMPARE(recorder.reports().at(0).function, QStringLiteral("Ventari::VentariActionHandler::instance"));
-}
-
-void tst_Actions::secondHandlerTakesOver()
-{
     StartedHost started(false);
     QVERIFY(started.isStarted());
-    ReportRecorder recorder;
     std::unique_ptr<VentariActionHandler> second(new VentariActionHandler);
-    QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("!s_instance")});
+    QCOMPARE(recorder.reportTexts(), (QStringList{QStringLiteral("s_instance"), QStringLiteral("!s_instance")}));
     QCOMPARE(VentariActionHandler::instance(), second.get());
 }
 

@@ -272,7 +272,6 @@ void tst_ShareDialog::attachmentName_data()
     QTest::newRow("14 characters") << QStringLiteral("abcdefghijklmn") << QStringLiteral("abcdefghijklmn");
     QTest::newRow("15 characters") << QStringLiteral("abcdefghijklmno") << QStringLiteral("abcdef...jklmno");
     QTest::newRow("20 characters") << QStringLiteral("abcdefghijklmnopqrst") << QStringLiteral("abcdef...opqrst");
-    QTest::newRow("short") << QStringLiteral("c") << QStringLiteral("c");
 }
 
 void tst_ShareDialog::attachmentName()

@@ -125,10 +125,8 @@ private slots:
     void watchListWithoutLists();
     void watchListsFollowAuthorization();
 
-    void symbolEditor_data();
-    void symbolEditor();
     void symbolEditorReportsToOneSlot();
-    void symbolMapperLookedUpAgain();
+    void symbolEditorConvertsThroughTheMapper();
 
 private:
     StreamHost& host(bool authorized) { return m_hosts.get(authorized); }
@@ -546,38 +544,6 @@ void tst_Streams::watchListsFollowAuthorization()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-void tst_Streams::symbolEditor_data()
-{
-    QTest::addColumn<QString>("serviceSymbol");
-    QTest::addColumn<QByteArray>("hostSymbol");
-
-    QTest::newRow("toronto stock") << "RY.CA" << QByteArray("RY:TC");
-    QTest::newRow("currency pair") << "EURUSD" << QByteArray("EUR/USD");
-}
-
-// The editor shows host notation; the stream value is the service's.
-void tst_Streams::symbolEditor()
-{
-    QFETCH(QString, serviceSymbol);
-    QFETCH(QByteArray, hostSymbol);
-
-    StreamHost& host = this->host(false);
-    MapperScope mapper;
-    QVERIFY(mapper.isReady());
-    ReportRecorder recorder;
-    QWidget window;
-    IVentariStream* stream = host.stream("symbol");
-    auto* editor = qobject_cast<SymbolEditControl*>(stream->createIdControl(&window, SLOT(close())));
-    QVERIFY(editor);
-
-    stream->setControlValue(editor, serviceSymbol);
-    QCOMPARE(editor->value(), hostSymbol);
-    editor->setValue(QByteArray());
-    QTest::keyClicks(editor, QString::fromUtf8(hostSymbol));
-    QCOMPARE(stream->controlValue(editor), serviceSymbol);
-    QVERIFY(recorder.isEmpty());
-}
-
 // The end of an edit and the loss of focus reach the same slot; an empty symbol is no entry.
 void tst_Streams::symbolEditorReportsToOneSlot()
 {
@@ -604,29 +570,34 @@ void tst_Streams::symbolEditorReportsToOneSlot()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-// A destroyed mapper is looked up again; without one the value passes unconverted.
-void tst_Streams::symbolMapperLookedUpAgain()
+// The editor shows host notation, the stream value is the service's, both through the mapper in the
+// service locator; a destroyed mapper is looked up again; without one the value passes unconverted.
+void tst_Streams::symbolEditorConvertsThroughTheMapper()
 {
     StreamHost& host = this->host(false);
     QWidget window;
     IVentariStream* stream = host.stream("symbol");
-    QWidget* editor = stream->createIdControl(&window, SLOT(close()));
+    auto* editor = qobject_cast<SymbolEditControl*>(stream->createIdControl(&window, SLOT(close())));
+    QVERIFY(editor);
     {
         MapperScope byRule;
         QVERIFY(byRule.isReady());
         stream->setControlValue(editor, QStringLiteral("RY.CA"));
-        QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("RY:TC"));
+        QCOMPARE(editor->value(), QByteArray("RY:TC"));
+        editor->setValue(QByteArray());
+        QTest::keyClicks(editor, QStringLiteral("EUR/USD"));
+        QCOMPARE(stream->controlValue(editor), QStringLiteral("EURUSD"));
     }
     {
         MapperScope byTable("ROYAL | RY.CA\n");
         QVERIFY(byTable.isReady());
         stream->setControlValue(editor, QStringLiteral("RY.CA"));
-        QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("ROYAL"));
+        QCOMPARE(editor->value(), QByteArray("ROYAL"));
         QCOMPARE(stream->controlValue(editor), QStringLiteral("RY.CA"));
     }
     ReportRecorder recorder;
     stream->setControlValue(editor, QStringLiteral("RY.CA"));
-    QCOMPARE(qobject_cast<SymbolEditControl*>(editor)->value(), QByteArray("RY.CA"));
+    QCOMPARE(editor->value(), QByteArray("RY.CA"));
     QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("Service not found")});
 }
 
