@@ -64,12 +64,8 @@ private slots:
     void subscribeWholeObserver();
     void attachedSlotsOfWrongShapeAreReported();
 
-    void parseSignatures_data();
-    void parseSignatures();
-    void findSignalAndSlot_data();
-    void findSignalAndSlot();
-    void findSlotForSignal_data();
-    void findSlotForSignal();
+    void lookups_data();
+    void lookups();
 
     void criticalSection();
 };
@@ -364,101 +360,49 @@ void tst_Notifier::attachedSlotsOfWrongShapeAreReported()
     QVERIFY(publisher.isSubscribed("x", &listener, "slot_ping"));
 }
 
-void tst_Notifier::parseSignatures_data()
+void tst_Notifier::lookups_data()
 {
-    QTest::addColumn<QByteArray>("signature");
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArrayList>("parameters");
-    QTest::addColumn<QStringList>("reports");
-
-    const QString noName = QStringLiteral("notifier/methodinfo Common::MethodInfo::parse: endOfName > 0");
-    const QString noList = QStringLiteral(
-        "notifier/methodinfo Common::MethodInfo::parse: endOfParameterList >= startOfParameterList");
-    QTest::newRow("one") << QByteArray("done(Ventari::Message)") << QByteArray("done")
-                         << QByteArrayList{"Ventari::Message"} << QStringList();
-    QTest::newRow("none") << QByteArray("refresh()") << QByteArray("refresh") << QByteArrayList() << QStringList();
-    QTest::newRow("two") << QByteArray("a(int,QString)") << QByteArray("a") << QByteArrayList{"int", "QString"}
-                         << QStringList();
-    QTest::newRow("untrimmed") << QByteArray("b(int, QString)") << QByteArray("b")
-                               << QByteArrayList{"int", " QString"} << QStringList();
-    QTest::newRow("no parentheses") << QByteArray("refresh") << QByteArray() << QByteArrayList()
-                                    << QStringList{noName, noList};
-    QTest::newRow("no closing") << QByteArray("open(int") << QByteArray("open") << QByteArrayList()
-                                << QStringList{noList};
-    QTest::newRow("no name") << QByteArray("(int)") << QByteArray() << QByteArrayList() << QStringList{noName};
-}
-
-void tst_Notifier::parseSignatures()
-{
-    QFETCH(QByteArray, signature);
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArrayList, parameters);
-    QFETCH(QStringList, reports);
-
-    ReportRecorder recorder;
-    const MethodInfo info(signature);
-    QCOMPARE(info.name(), name);
-    // The parameters of a broken signature are nobody's concern; it is parsed once all the same.
-    if (reports.isEmpty())
-        QCOMPARE(info.parameters(), parameters);
-    else
-        info.parameters();
-    QCOMPARE(reportsOf(recorder), reports);
-}
-
-void tst_Notifier::findSignalAndSlot_data()
-{
-    QTest::addColumn<bool>("slot");
+    QTest::addColumn<QByteArray>("lookup"); // signal, slot or slot_ for a signal
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<QByteArray>("found");
 
-    // Signals of Candidates, slots of Listener.
-    QTest::newRow("overloaded signal") << false << QByteArray("twice") << QByteArray("twice(QString)");
-    QTest::newRow("inherited signal") << false << QByteArray("destroyed") << QByteArray("destroyed(QObject*)");
-    QTest::newRow("signal string") << false << QByteArray("2notThere(int)") << QByteArray("notThere(int)");
-    QTest::newRow("case-sensitive") << false << QByteArray("Twice") << QByteArray();
-    QTest::newRow("code, no parentheses") << false << QByteArray("2destroyed") << QByteArray();
-    QTest::newRow("slot string") << false << QByteArray("1twice(int)") << QByteArray();
-    QTest::newRow("overloaded slot") << true << QByteArray("onValue") << QByteArray("onValue(int)");
-    QTest::newRow("slot string ok") << true << QByteArray("1whatever()") << QByteArray("whatever()");
-    QTest::newRow("signal no slot") << true << QByteArray("relayed") << QByteArray();
+    // Signals and slot_ slots of Candidates, slots of Listener; Candidates lists slot_changed with
+    // (QString), (int,QString,int), (int,QString), (int), () in this order.
+    auto row = [](const char* name, const char* lookup, const char* text, const char* found) {
+        QTest::newRow(name) << QByteArray(lookup) << QByteArray(text) << QByteArray(found);
+    };
+    row("overloaded signal", "signal", "twice", "twice(QString)");
+    row("inherited signal", "signal", "destroyed", "destroyed(QObject*)");
+    row("signal string", "signal", "2notThere(int)", "notThere(int)");
+    row("case-sensitive", "signal", "Twice", "");
+    row("code, no parentheses", "signal", "2destroyed", "");
+    row("slot string", "signal", "1twice(int)", "");
+    row("overloaded slot", "slot", "onValue", "onValue(int)");
+    row("slot string ok", "slot", "1whatever()", "whatever()");
+    row("signal no slot", "slot", "relayed", "");
+    row("all parameters", "slot_", "changed(int,QString)", "slot_changed(int,QString)");
+    row("first parameter", "slot_", "changed(int,bool)", "slot_changed(int)");
+    row("no parameters", "slot_", "changed(bool)", "slot_changed()");
+    row("first in order", "slot_", "changed(QString,int)", "slot_changed(QString)");
+    row("other name", "slot_", "change(int)", "");
 }
 
-void tst_Notifier::findSignalAndSlot()
+void tst_Notifier::lookups()
 {
-    QFETCH(bool, slot);
+    QFETCH(QByteArray, lookup);
     QFETCH(QByteArray, text);
-    QFETCH(QByteArray, signature);
+    QFETCH(QByteArray, found);
 
-    if (slot)
-        QCOMPARE(MetaObjectInfo::instance(&Listener::staticMetaObject).findSlot(text).signature(), signature);
-    else
-        QCOMPARE(MetaObjectInfo::instance(&Candidates::staticMetaObject).findSignal(text).signature(), signature);
-}
-
-void tst_Notifier::findSlotForSignal_data()
-{
-    QTest::addColumn<QByteArray>("signal");
-    QTest::addColumn<QByteArray>("slot");
-
-    // Candidates lists (QString), (int,QString,int), (int,QString), (int), () in this order.
-    QTest::newRow("all parameters") << QByteArray("changed(int,QString)") << QByteArray("slot_changed(int,QString)");
-    QTest::newRow("first parameter") << QByteArray("changed(int,bool)") << QByteArray("slot_changed(int)");
-    QTest::newRow("no parameters") << QByteArray("changed(bool)") << QByteArray("slot_changed()");
-    QTest::newRow("first in order") << QByteArray("changed(QString,int)") << QByteArray("slot_changed(QString)");
-    QTest::newRow("other name") << QByteArray("change(int)") << QByteArray();
-}
-
-void tst_Notifier::findSlotForSignal()
-{
-    QFETCH(QByteArray, signal);
-    QFETCH(QByteArray, slot);
-
-    const MetaObjectInfo& observer = MetaObjectInfo::instance(&Candidates::staticMetaObject);
-    const SlotInfo& found = observer.findSlotForSignal(SignalInfo(signal));
-    QCOMPARE(found.signature(), slot);
-    if (slot.isEmpty())
-        QCOMPARE(&found, &SlotInfo::empty());
+    const MetaObjectInfo& candidates = MetaObjectInfo::instance(&Candidates::staticMetaObject);
+    if (lookup == "signal") {
+        QCOMPARE(candidates.findSignal(text).signature(), found);
+    } else if (lookup == "slot") {
+        QCOMPARE(MetaObjectInfo::instance(&Listener::staticMetaObject).findSlot(text).signature(), found);
+    } else {
+        const SlotInfo& slot = candidates.findSlotForSignal(SignalInfo(text));
+        QCOMPARE(slot.signature(), found);
+        QVERIFY(!found.isEmpty() || &slot == &SlotInfo::empty());
+    }
 }
 
 void tst_Notifier::criticalSection()
