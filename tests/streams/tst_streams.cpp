@@ -327,8 +327,6 @@ void tst_Streams::storedHistory_data()
     QTest::addColumn<QByteArrayList>("offered");
     QTest::addColumn<QStringList>("storedAfter");
 
-    QTest::newRow("two names") << QVariant(QStringList{"alice", "bob"}) << false << QByteArrayList{"alice", "bob"}
-                               << QStringList{"alice", "bob"};
     QTest::newRow("all removed") << QVariant(QStringList{"alice", "bob"}) << true << QByteArrayList{"alice", "bob"}
                                  << QStringList();
     QTest::newRow("nothing stored") << QVariant() << false << QByteArrayList() << QStringList();
