@@ -122,8 +122,6 @@ void tst_PluginLibrary::interfaceCasting_data()
 
     QTest::newRow("own class name") << QByteArray("Ventari::VentariPlugin") << QStringLiteral("plugin");
     QTest::newRow("host interface id") << QByteArray(KELVAR_IPLUGIN_IID) << QStringLiteral("interface");
-    QTest::newRow("base class") << QByteArray("Kelvar::PluginBase") << QStringLiteral("plugin");
-    QTest::newRow("QObject") << QByteArray("QObject") << QStringLiteral("plugin");
     QTest::newRow("interface id of another version") << QByteArray("com.kelvar.Desk.IPlugin/2.0") << QStringLiteral("none");
     QTest::newRow("unqualified class name") << QByteArray("VentariPlugin") << QStringLiteral("none");
 }

@@ -1,6 +1,5 @@
 #include "streamhost.h"
 
-#include "actions/ventarifollowunfollowaction.h"
 #include "actions/ventaristreamaction.h"
 #include "streams/ventarisymbolstream.h"
 
@@ -74,7 +73,7 @@ private slots:
     void onError(const ResponseError& e) { events << "error"; error = e; }
 };
 
-// The stream action against the emulator: addresses, subjects, follows, refusals, broken replies.
+// The stream action against the emulator: addresses, subjects, refusals, broken replies.
 class tst_StreamAction : public QObject
 {
     Q_OBJECT
@@ -87,8 +86,6 @@ private slots:
     void addresses();
     void subjects_data();
     void subjects();
-    void followShowsOnNextPage_data();
-    void followShowsOnNextPage();
     void refusals_data();
     void refusals();
     void replyBodies_data();
@@ -224,43 +221,6 @@ void tst_StreamAction::subjects()
     const auto stored = sharedEmulator().store().message(page->messages.first().id);
     QCOMPARE(page->messages.first().body, QString::fromStdString(stored->body));
     QCOMPARE(page->messages.first().likes.size(), int(stored->likes.size()));
-    QVERIFY(recorder.reports().isEmpty());
-}
-
-void tst_StreamAction::followShowsOnNextPage_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("kind");
-
-    QTest::newRow("user") << QByteArray("user") << QByteArray("dave") << 1;
-    QTest::newRow("symbol") << QByteArray("symbol") << QByteArray("EURUSD") << 0;
-}
-
-// A follow sent through the follow action is what the next page reports; so is the unfollow.
-void tst_StreamAction::followShowsOnNextPage()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(QByteArray, value);
-    QFETCH(int, kind);
-
-    ReportRecorder recorder;
-    QList<bool> states;
-    for (bool unfollow : {false, true}) {
-        const auto page = load(true, stream, value);
-        QVERIFY(page && page->subjectIds.size() == 1);
-        states += page->following;
-        ProtocolTest::Outcome outcome;
-        auto* action = new VentariFollowUnfollowAction(kind, unfollow, page->subjectIds.first());
-        QVERIFY(outcome.watch(action));
-        m_hosts.get(true).started().handler()->executeAction(action);
-        QVERIFY(outcome.waitForEvents(1));
-        QCOMPARE(outcome.events, QStringList{"a:success"});
-    }
-    const auto last = load(true, stream, value);
-    QVERIFY(last);
-    states += last->following;
-    QCOMPARE(states, (QList<bool>{false, true, false}));
     QVERIFY(recorder.reports().isEmpty());
 }
 

@@ -117,7 +117,6 @@ private slots:
     void inputModelEntries();
     void storedHistory_data();
     void storedHistory();
-    void setItemsIsOneReset();
     void userEditorAcrossRestart();
 
     void watchListValues_data();
@@ -357,29 +356,6 @@ void tst_Streams::storedHistory()
     for (const QString& name : storedAfter)
         offeredAfter.append(name.toUtf8());
     QCOMPARE(StreamIdInputModel("VentariUserStream").values(), offeredAfter);
-    QVERIFY(recorder.isEmpty());
-}
-
-// Replacing the watch lists is one reset, and a combo control over the model keeps what it shows.
-void tst_Streams::setItemsIsOneReset()
-{
-    ReportRecorder recorder;
-    StreamIdInputModel model{QByteArray()};
-    model.addValue("Tech");
-    model.addValue("Energy");
-    ComboControl control(&model, nullptr, false, false);
-    control.setValue("Energy");
-    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-
-    model.setItems({"Metals", "Energy", "Bonds"});
-    QCOMPARE(model.values(), (QByteArrayList{"Metals", "Energy", "Bonds"}));
-    QCOMPARE(resets.size(), 1);
-    QCOMPARE(inserted.size(), 0);
-    QCOMPARE(removed.size(), 0);
-    QCOMPARE(comboItems(&control), (QStringList{"Metals", "Energy", "Bonds"}));
-    QCOMPARE(control.value(), QByteArray("Energy"));
     QVERIFY(recorder.isEmpty());
 }
 
