@@ -4,15 +4,11 @@
 
 #include <QtCore/QFile>
 #include <QtGui/QDesktopServices>
-#include <QtGui/QImageReader>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
 #include <QtWebKitWidgets/QWebFrame>
 #include <QtWebKitWidgets/QWebPage>
 #include <QtWebKitWidgets/QWebView>
-
-#define QVERIFY_NO_REPORTS(recorder) \
-    QVERIFY2((recorder).isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
 
 using Ventari::AuthorizationDialog;
 
@@ -134,12 +130,7 @@ void tst_AuthorizationDialog::loaderPageLeadsToAuthorizationPage()
     QCOMPARE(view->url(), authorizationAddress());
     QCOMPARE(requestsTo(QStringLiteral("/oauth/authorize")), 1);
     QCOMPARE(dialog.result(), 0);
-    QVERIFY_NO_REPORTS(recorder);
-
-    QImageReader animation(QStringLiteral(":/ventari/loader.gif"));
-    QCOMPARE(animation.format(), QByteArray("gif"));
-    QCOMPARE(animation.size(), QSize(300, 400));
-    QVERIFY(animation.imageCount() > 1);
+    QVERIFY(recorder.isEmpty());
 }
 
 void tst_AuthorizationDialog::missingLoaderLoadsAddressDirectly()
@@ -157,7 +148,7 @@ void tst_AuthorizationDialog::missingLoaderLoadsAddressDirectly()
     QCOMPARE(frameOf(dialog)->requestedUrl(), authorizationAddress());
     QVERIFY(waitForForm(dialog));
     QCOMPARE(requestsTo(QStringLiteral("/oauth/authorize")), 1);
-    QVERIFY_NO_REPORTS(recorder);
+    QVERIFY(recorder.isEmpty());
 }
 
 void tst_AuthorizationDialog::finish_data()
@@ -205,7 +196,7 @@ void tst_AuthorizationDialog::finish()
     QCOMPARE(actual, results);
     QCOMPARE(dialog.token(), token);
     QCOMPARE(dialog.isVisible(), results.isEmpty());
-    QVERIFY_NO_REPORTS(recorder);
+    QVERIFY(recorder.isEmpty());
 }
 
 void tst_AuthorizationDialog::clickedLinks_data()
@@ -249,7 +240,7 @@ void tst_AuthorizationDialog::clickedLinks()
         QCOMPARE(requestsTo(QLatin1Char('/') + path), 0);
     }
     QCOMPARE(dialog.result(), 0);
-    QVERIFY_NO_REPORTS(recorder);
+    QVERIFY(recorder.isEmpty());
 }
 
 QTEST_MAIN(tst_AuthorizationDialog)

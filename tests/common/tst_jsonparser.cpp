@@ -139,14 +139,12 @@ void tst_JsonParser::rules_data()
     // Well-formed documents.
     value("types", R"({"s":"text","i":12,"d":1.5,"t":true,"f":false,"n":null,"l":[1,"x"],"o":{}})",
           R"({d:double:1.5,f:false,i:int:12,l:[int:1,"x"],n:null,o:{},s:"text",t:true})");
-    value("map iterates in key order", R"({"b":1,"a":2,"c":3})", "{a:int:2,b:int:1,c:int:3}");
     value("later duplicate wins", R"({"a":1,"a":2})", "{a:int:2}");
     value("nested", R"([[],{},[{"x":[null]}]])", "[[],{},[{x:[null]}]]");
     value("utf-8 string", "\"caf\xc3\xa9 \xe2\x82\xac\"", QStringLiteral("\"caf\u00e9 \u20ac\""));
     value("escapes", R"("a\"b\\c\/d\be\ff\ng\rh\ti\q")", R"("a"b\c/d\x08e\x0cf\x0ag\x0dh\x09iq")");
     value("raw newline and control bytes in a string", "\"a\nb\x01\"", R"("a\x0ab\x01")");
     value("string ends at a zero byte", bytes("\"ab\0cd\""), R"("ab")");
-    value("empty string", R"("")", R"("")");
     value("white space of every kind", "\t\n\v\f\r [ 1 ]", "[int:1]");
     value("latin-1 no-break space and next line are white space", "\xa0\x85[\xa0" "1\x85]", "[int:1]");
 
@@ -156,7 +154,6 @@ void tst_JsonParser::rules_data()
     error("unquoted name stops at an underscore", "{my_key: 7}", "Expected ':' after a member name: my", 1, 3);
     value("trailing comma in an array", "[1, 2, ]", R"([int:1,int:2,""])");
     value("lone comma in an array", "[,]", R"(["",""])");
-    value("member without a value", R"({"a":})", R"({a:""})");
     value("member without a value before a comma", R"({"a":,"b":1})", R"({a:"",b:int:1})");
     error("trailing comma in an object at the end", R"({"a":1,})", "End of file before end of string: }", 1, 8);
     error("trailing comma in an object before more text", "{\"a\":1,}\n", "Expected ':' after a member name: }", 2,
@@ -164,28 +161,22 @@ void tst_JsonParser::rules_data()
     value("bare token swallows quotes and colons", R"({"a":1"b":2})", R"({a:"1"b":2"})");
     value("bare token swallows brackets", "[a{b[c]", R"(["a{b[c"])");
     value("comment lines and blank lines", "// first\n\n   // second\r\n[1, // third\n 2]", "[int:1,int:2]");
-    value("comment as the last line", "7 // no newline", "int:7");
     value("comment without an end of line before the value", "// only a comment", R"("")");
     value("lone slash is dropped", "[1,/2]", "[int:1,int:2]", {removedSlash});
     value("block comment loses its slash only", "/*c*/1", R"("*c*/1")", {removedSlash});
-    value("slash at the end of input", "/", R"("")");
     value("two lone slashes in two skips", "{\"a\": / /1}", "{a:int:1}", {removedSlash, removedSlash});
     value("trailing text is ignored", R"({"a":1} garbage [ "unclosed)", "{a:int:1}");
     value("empty input", "", R"("")");
 
     // Bare tokens and numbers.
-    value("int", "12", "int:12");
     value("negative int", "-3", "int:-3");
-    value("double", "1.5", "double:1.5");
     value("exponent", "1e3", "double:1000");
     value("whole double", "2.0", "double:2");
     value("hexadecimal is a word", "0x10", R"("0x10")");
     value("keywords are case-sensitive", "True", R"("True")");
-    value("keyword prefix is a word", "nul", R"("nul")");
     value("keyword with a tail is a word", "truex", R"("truex")");
     value("plus sign", "+5", "int:5");
     value("leading zeros", "007", "int:7");
-    value("ten digits", "1234567890", "int:1234567890");
     value("beyond int as QVariant converts it", "3000000000", "int:-1294967296");
     value("infinity", "inf", "double:inf");
     value("lone minus", "-", R"("-")");
@@ -202,14 +193,11 @@ void tst_JsonParser::rules_data()
     error("open brace only", "{", "End of file before end of string: ", 1, 1);
     error("missing element separator", "[1 2]", "Expected ']' to close an array", 1, 3);
     error("missing colon", R"({"a" 1})", "Expected ':' after a member name: a", 1, 5);
-    error("missing colon at the end", R"({"a")", "Expected ':' after a member name: a", 1, 4);
     error("missing member separator", R"({"a":1 "b":2})", "Expected '}' to close an object", 1, 7);
     error("unclosed object", R"({"a":1)", "Expected '}' to close an object", 1, 6);
     error("unclosed array", "[1", "Expected ']' to close an array", 1, 2);
-    error("unclosed array after a comment", "[1, // c", "Expected ']' to close an array", 1, 8);
     error("error on a later line", "[\n  1,\n  2\n  3\n]", "Expected ']' to close an array", 4, 2);
     error("lines after re-reading newlines", "[1\n,2\n,3 4]", "Expected ']' to close an array", 3, 3);
-    error("comment lines count", "// c\n{\"a\" 1}", "Expected ':' after a member name: a", 2, 5);
     error("comment line counts its bytes", "[1, // x\n 2 3]", "Expected ']' to close an array", 2, 3);
     error("carriage return is a byte of the line", "[1,\r\n2 3]", "Expected ']' to close an array", 2, 2);
     error("columns count bytes and names are latin-1", "{\"\xe2\x82\xac\" 1}",
@@ -310,7 +298,7 @@ void tst_JsonParser::exceptionCountsFromWhereParsingStarts()
 }
 
 // Failures reach the host: an unreadable device as a failed check, a syntax error of parseNoThrow
-// as one error record.
+// as one error record with the exception's text.
 void tst_JsonParser::failuresThroughTheHost()
 {
     ReportRecorder recorder(1);
@@ -321,23 +309,13 @@ void tst_JsonParser::failuresThroughTheHost()
     QBuffer closed;
     QCOMPARE(parser.parse(&closed).userType(), int(QMetaType::UnknownType));
     QCOMPARE(parser.parse(static_cast<QIODevice*>(nullptr)).userType(), int(QMetaType::UnknownType));
-    QCOMPARE(recorder.reports().size(), 2);
-    for (const Corvane::Report& report : recorder.reports()) {
-        QCOMPARE(report.expression, QStringLiteral("device && device->isReadable()"));
-        QCOMPARE(report.function, QStringLiteral("Common::JsonParser::parse"));
-        QCOMPARE(report.object, static_cast<const void*>(&parser));
-    }
+    QCOMPARE(recorder.reportTexts(), (QStringList{"device && device->isReadable()", "device && device->isReadable()"}));
 
     QCOMPARE(parser.parseNoThrow("{\n\"a\": \"abc").userType(), int(QMetaType::UnknownType));
     QCOMPARE(recorder.reports().size(), 2);
     QCOMPARE(recorder.records().size(), 1);
-    const Corvane::LogRecord& record = recorder.records().first();
-    QCOMPARE(record.level, 3);
-    QCOMPARE(record.category, QString());
-    QCOMPARE(record.file, QStringLiteral("jsonparser"));
-    QCOMPARE(record.function, QStringLiteral("Common::JsonParser::parseNoThrow"));
-    QCOMPARE(record.object, static_cast<const void*>(&parser));
-    QCOMPARE(record.message, QStringLiteral("End of file before end of string: abc"));
+    QCOMPARE(recorder.records().first().level, 3);
+    QCOMPARE(recorder.records().first().message, QStringLiteral("End of file before end of string: abc"));
 }
 
 void tst_JsonParser::listHelpers()

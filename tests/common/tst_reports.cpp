@@ -29,7 +29,6 @@ private slots:
     void thresholds_data();
     void thresholds();
     void recordIsWrittenOnceWhenItsScopeEnds();
-    void libraryLoadRegistersCategoriesAndCounter();
 };
 
 void tst_Reports::sourceFileName_data()
@@ -154,15 +153,6 @@ void tst_Reports::recordIsWrittenOnceWhenItsScopeEnds()
     QCOMPARE(record.function, QStringLiteral("Ventari::Authorization::load"));
     QCOMPARE(record.category, QStringLiteral("Ventari.Authorization"));
     QCOMPARE(record.level, 2);
-}
-
-void tst_Reports::libraryLoadRegistersCategoriesAndCounter()
-{
-    QVERIFY(Ventari::Log::authorization() != 0);
-    QVERIFY(Ventari::Log::requestPool() != 0);
-    QVERIFY(Ventari::Log::authorization() != Ventari::Log::requestPool());
-    QVERIFY(Ventari::shareCounter() != 0);
-    QCOMPARE(Corvane::counterValue(QStringLiteral("Feature.Ventari_TryShareAnIdea.count")), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(tst_Reports)

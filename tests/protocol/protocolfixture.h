@@ -93,10 +93,15 @@ public:
     bool waitForEvents(int n) { return QTest::qWaitFor([&] { return events.size() >= n; }, 5000); }
 
     QStringList events;
-    ResponseError error;
+    ResponseError error;     // the last one
+    QStringList errorTexts;  // all of them
 
 private slots:
-    void onError(const ResponseError& e) { error = e; }
+    void onError(const ResponseError& e)
+    {
+        error = e;
+        errorTexts << e.errorText;
+    }
     void onSignal()
     {
         events.append(sender()->objectName() + QLatin1Char(':')

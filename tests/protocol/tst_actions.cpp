@@ -35,10 +35,8 @@ class tst_Actions : public QObject
 private slots:
     void init();
 
-    void instanceBeforeAnyHandler();
-    void secondHandlerTakesOver();
+    void oneHandlerInstance();
     void executeAdoptsParentlessActionsAndRoutesReplies();
-    void repliesWithoutTheirActionAreDropped();
 
     void accessTokenRules_data();
     void accessTokenRules();
@@ -54,21 +52,15 @@ void tst_Actions::init()
     resetEmulator();
 }
 
-void tst_Actions::instanceBeforeAnyHandler()
+// No handler before a host makes one, and a second one reports and takes over.
+void tst_Actions::oneHandlerInstance()
 {
     ReportRecorder recorder;
     QVERIFY(!VentariActionHandler::instance());
-    QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("s_instance")});
-    QCOMPARE(recorder.reports().at(0).function, QStringLiteral("Ventari::VentariActionHandler::instance"));
-}
-
-void tst_Actions::secondHandlerTakesOver()
-{
     StartedHost started(false);
     QVERIFY(started.isStarted());
-    ReportRecorder recorder;
     std::unique_ptr<VentariActionHandler> second(new VentariActionHandler);
-    QCOMPARE(recorder.reportTexts(), QStringList{QStringLiteral("!s_instance")});
+    QCOMPARE(recorder.reportTexts(), (QStringList{QStringLiteral("s_instance"), QStringLiteral("!s_instance")}));
     QCOMPARE(VentariActionHandler::instance(), second.get());
 }
 
@@ -95,25 +87,8 @@ void tst_Actions::executeAdoptsParentlessActionsAndRoutesReplies()
     QVERIFY(outcome.waitForEvents(2));
     QVERIFY(outcome.events.contains(QStringLiteral("parentless:success")));
     QVERIFY(outcome.events.contains(QStringLiteral("owned:error")));
-    // A network failure carries the reply's own error string.
-    QCOMPARE(outcome.error.status, -1);
-    QVERIFY2(outcome.error.errorText.endsWith(QStringLiteral("server replied: Internal Server Error")), qPrintable(outcome.error.errorText));
     QVERIFY(QTest::qWaitFor([&] { return parentless.isNull() && owned.isNull(); }));
     QVERIFY(recorder.reports().isEmpty());
-}
-
-void tst_Actions::repliesWithoutTheirActionAreDropped()
-{
-    StartedHost started(false);
-    QVERIFY(started.isStarted());
-    ReportRecorder recorder;
-    const QString missing = QStringLiteral("m_actions.value(id) != NULL");
-
-    // Ids nobody handed out.
-    emit started.pool()->replyDone(4711, QByteArray("{}"));
-    emit started.pool()->replyError(4712, QNetworkReply::UnknownNetworkError, QStringLiteral("lost"));
-    QCOMPARE(recorder.reportTexts(), (QStringList{missing, missing}));
-    QCOMPARE(recorder.reports().at(0).function, QStringLiteral("Ventari::VentariActionHandler::onPooledReplyFinished"));
 }
 
 void tst_Actions::accessTokenRules_data()

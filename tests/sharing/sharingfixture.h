@@ -14,10 +14,6 @@
 
 #include <memory>
 
-// Log records may come and go; a failed check is a defect.
-#define QVERIFY_NO_REPORTS(recorder) \
-    QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
-
 namespace SharingTest {
 
 // The emulator's address for a path of its API.
@@ -41,17 +37,6 @@ inline QJsonObject newestMessage(const QString& stream)
 {
     const QJsonArray messages = QJsonDocument::fromJson(download(apiUrl(stream))).object().value(QStringLiteral("messages")).toArray();
     return messages.isEmpty() ? QJsonObject() : messages.first().toObject();
-}
-
-// A picture with enough detail that its JPEG is not trivially small.
-inline QImage testPicture(int width = 64, int height = 48)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (x * y) % 256));
-    }
-    return image;
 }
 
 // The JPEG as Qt's image writer makes it at its default quality.

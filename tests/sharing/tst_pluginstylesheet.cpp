@@ -29,7 +29,6 @@ class tst_PluginStyleSheet : public QObject
 private slots:
     void cleanup();
 
-    void pluginInterface();
     void themeBundles_data();
     void themeBundles();
     void styleSheetIsReadOnce();
@@ -38,19 +37,6 @@ private slots:
 void tst_PluginStyleSheet::cleanup()
 {
     Preferences::instance()->setTheme(Preferences::Theme::Dark);
-}
-
-void tst_PluginStyleSheet::pluginInterface()
-{
-    VentariPlugin plugin;
-    QCOMPARE(plugin.pluginId(), QByteArray("ventari"));
-    QCOMPARE(plugin.metaObject()->className(), "Ventari::VentariPlugin");
-    QCOMPARE(plugin.qt_metacast("Ventari::VentariPlugin"), static_cast<void*>(&plugin));
-    QCOMPARE(plugin.qt_metacast(KELVAR_IPLUGIN_IID), static_cast<void*>(static_cast<Kelvar::IPlugin*>(&plugin)));
-    QCOMPARE(qobject_cast<Kelvar::IPlugin*>(&plugin), static_cast<Kelvar::IPlugin*>(&plugin));
-    QVERIFY(QByteArray(KELVAR_IPLUGIN_IID).endsWith("/1.0"));
-    for (int hostLevel : {-1, 0, 1, 2, 7})
-        QCOMPARE(plugin.protocolLevel(hostLevel), 2);
 }
 
 void tst_PluginStyleSheet::themeBundles_data()

@@ -21,12 +21,7 @@ void tst_PluginStyleSheetWithoutBundle::reportedAndEmpty()
 {
     ReportRecorder recorder;
     QVERIFY(VentariPlugin::pluginStyleSheet().isEmpty());
-    QCOMPARE(recorder.reports().size(), 1);
-    const Corvane::Report& report = recorder.reports().at(0);
-    QCOMPARE(report.kind, Corvane::Report::Assertion);
-    QCOMPARE(report.expression, QStringLiteral("cssFile.exists()"));
-    QCOMPARE(report.file, QStringLiteral("ventariplugin"));
-    QCOMPARE(report.function, QStringLiteral("Ventari::VentariPlugin::pluginStyleSheet"));
+    QCOMPARE(reportsOf(recorder), QStringList{"ventariplugin Ventari::VentariPlugin::pluginStyleSheet: cssFile.exists()"});
 
     // Nothing was kept, so a bundle registered afterwards is found.
     recorder.clear();

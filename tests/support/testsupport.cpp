@@ -83,3 +83,21 @@ QByteArray contentOf(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+QStringList reportsOf(const Corvane::RecordingSink& recorder)
+{
+    QStringList texts;
+    for (const Corvane::Report& report : recorder.reports())
+        texts << report.file + QLatin1Char(' ') + report.function + QStringLiteral(": ") + report.expression;
+    return texts;
+}
+
+QImage testPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (x * y) % 256));
+    }
+    return image;
+}

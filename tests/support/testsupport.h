@@ -3,11 +3,18 @@
 #include <corvane/corvanesink.h>
 
 #include <QtCore/QPointer>
+#include <QtCore/QSet>
 #include <QtCore/QStringList>
 #include <QtCore/QTemporaryDir>
+#include <QtCore/QTranslator>
 #include <QtCore/QVariant>
+#include <QtGui/QImage>
 
 #include <settings/settingsstore.h>
+
+// Fails with the texts of the host reports, if there are any; log records may come and go.
+#define QVERIFY_NO_REPORTS(recorder) \
+    QVERIFY2((recorder).reports().isEmpty(), qPrintable((recorder).reportTexts().join(QLatin1Char('\n'))))
 
 // Records everything the plugin reports to the host while it lives.
 class ReportRecorder : public Corvane::RecordingSink
@@ -57,3 +64,23 @@ private:
 
 // The whole content of a file; empty when it cannot be read.
 QByteArray contentOf(const QString& path);
+
+// "file function: expression" for each report, in order.
+QStringList reportsOf(const Corvane::RecordingSink& recorder);
+
+// A picture with enough detail that its JPEG is not trivially small.
+QImage testPicture(int width = 64, int height = 48);
+
+// Lets every text through untranslated and keeps each "context|source" it was asked for.
+class RecordingTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* source, const char* = nullptr, int = -1) const override
+    {
+        asked.insert(QString::fromUtf8(context) + QLatin1Char('|') + QString::fromUtf8(source));
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+    mutable QSet<QString> asked;
+};

@@ -42,7 +42,6 @@ private slots:
     void parseSymbol_data();
     void parseSymbol();
     void toString();
-    void forexChecks();
 };
 
 void tst_Symbols::parseSymbol_data()
@@ -107,21 +106,6 @@ void tst_Symbols::toString()
     QCOMPARE(StockSymbol("IBM", "NYSE").toString(), std::string("IBM.NYSE"));
     QCOMPARE(FuturesContinuousSymbol("ES", 0).toString(), std::string());
     QCOMPARE(FuturesContinuousSymbol("", 1).toString(), std::string());
-}
-
-// A pair of the wrong length is reported and still built as given.
-void tst_Symbols::forexChecks()
-{
-    ReportRecorder recorder;
-    const auto symbol = std::make_shared<ForexSymbol>(ForexSymbol::CurrencyPair("EURO", "US"));
-    QCOMPARE(recorder.reportTexts(), (QStringList{"currencyPair.first.length() == currencyStringLength",
-                                                  "currencyPair.second.length() == currencyStringLength"}));
-    for (const Corvane::Report& report : recorder.reports()) {
-        QCOMPARE(report.file, QStringLiteral("tessel/forexsymbol"));
-        QCOMPARE(report.function, QStringLiteral("Ventari::Tessel::ForexSymbol::ForexSymbol"));
-    }
-    QCOMPARE(describe(symbol), QStringLiteral("forex EURO/US EUROUS FX"));
-    QCOMPARE(symbol->toString(), std::string("EUROUS"));
 }
 
 QTEST_GUILESS_MAIN(tst_Symbols)
