@@ -19,6 +19,10 @@ h1 { font-size: 20px; margin: 0 0 12px 0; color: #234e78; }
 p { font-size: 14px; line-height: 1.4; }
 select { width: 100%; font-size: 14px; padding: 4px; margin: 6px 0 16px 0; }
 button { font-size: 14px; padding: 6px 18px; margin-right: 8px; }
+/* The page's own colours, whatever palette the embedding browser gives its controls. */
+select, button { -webkit-appearance: none; color: #1d2a36; background: #f7f9fb; border: 1px solid #9fb0c1; border-radius: 4px; }
+button#approve { color: #fff; background: #2f6da3; border-color: #2f6da3; }
+select { padding-right: 24px; background: #f7f9fb url("data:image/svg+xml;utf8,<svg xmlns='http://www.w3.org/2000/svg' width='10' height='6'><path d='M0 0h10L5 6z' fill='%2356697c'/></svg>") no-repeat right 8px center; }
 </style>
 <script>
 function approve(username) {
