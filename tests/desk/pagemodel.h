@@ -1,18 +1,32 @@
 #pragma once
 
-#include <iventarimodel.h>
-#include <messagemerge.h>
+#include "testhost.h"
 
-#include <QtCore/QObject>
+#include <streams/ventarisymbolstream.h>
+#include <ventarimodel.h>
+
+#include <QtCore/QSharedPointer>
 #include <QtCore/QStringList>
+#include <QtTest/QTest>
 
-// A plugin model without a service: pages handed to it are merged as the real model merges
-// them and announced with the same signals, in the same order.
-class PageModel : public QObject, public Common::AbstractNotifier, public Ventari::IVentariModel
+// The plugin's model on a test host whose service knows no such symbol: its own first loads fail,
+// and failed loads ask for no refresh, so it sends nothing more. Pages handed to the slots its loads
+// answer are merged and announced as the service's would be; older pages asked for are only counted.
+class PageModel : public Ventari::VentariModel
 {
-    Q_OBJECT
-
 public:
+    // Null when its own loads did not fail as expected.
+    static QSharedPointer<PageModel> create()
+    {
+        static Ventari::VentariSymbolStream symbols({Ventari::StreamFilter(QStringLiteral("All"), QString())});
+        QSharedPointer<PageModel> model(new PageModel(&symbols));
+        QStringList errors;
+        QObject context;
+        QObject::connect(model.data(), &VentariModel::error, &context, [&errors](const QString& text) { errors << text; });
+        const bool failed = QTest::qWaitFor([&errors] { return errors.size() == 2; }, 10000);
+        return failed && errors.count(QStringLiteral("Stream not found.")) == 2 ? model : nullptr;
+    }
+
     // "10 20+7 30": messages 10, 20 (liked by user 7) and 30, in any order.
     static Ventari::Messages page(const QString& notation)
     {
@@ -33,66 +47,20 @@ public:
         return messages;
     }
 
-    void deliver(const QString& notation) { deliver(page(notation)); }
-    void deliver(const Ventari::Messages& incoming)
-    {
-        const Ventari::MessageChanges changes = Ventari::mergePage(m_messages, incoming);
-        if (!changes.removed.isEmpty())
-            emit messagesRemoved(changes.removed);
-        if (!changes.added.isEmpty())
-            emit messagesAdded(changes.added);
-        if (!changes.changed.isEmpty())
-            emit messagesChanged(changes.changed);
-        if (m_messages.isEmpty()) {
-            m_finished = true;
-            emit noData();
-        } else if (changes.isEmpty()) {
-            emit messagesNoChanged();
-        }
-    }
-    // An older page as the answer to loadOldMessages: an empty one ends the stream.
-    void deliverOlder(const QString& notation)
-    {
-        if (page(notation).isEmpty())
-            m_finished = true;
-        deliver(notation);
-    }
-    void fail(const QString& text) { emit error(text); }
+    // A load's answer, and an older page's.
+    void deliver(const QString& notation) { answer("onData", notation); }
+    void deliverOlder(const QString& notation) { answer("onOldMessagesActionData", notation); }
 
-    int olderRequests = 0;
-    QList<int> likeRequests;
-
-    int count() const override { return m_messages.size(); }
-    Ventari::Message messageByIndex(int index) const override { return m_messages.value(index); }
-    Ventari::Message messageById(int id) override { return messageByIndex(messageIndex(id)); }
-    int messageIndex(int id) override
-    {
-        for (int i = 0; i < m_messages.size(); ++i) {
-            if (m_messages.at(i).id == id)
-                return i;
-        }
-        return -1;
-    }
-    QList<Ventari::Message> messages() override { return m_messages; }
-    bool containsMessage(int id) const override { return const_cast<PageModel*>(this)->messageIndex(id) != -1; }
-    void likeMessage(int id) override { likeRequests.append(id); }
-    void unlikeMessage(int id) override { likeRequests.append(-id); }
-    void forceUpdateData() override {}
     void loadOldMessages() override { ++olderRequests; }
-    bool isFinished() const override { return m_finished; }
-    void follow(bool) override {}
-    bool isFollow() const override { return false; }
-
-signals:
-    void messagesAdded(const QList<int>& ids) override;
-    void messagesRemoved(const QList<int>& ids) override;
-    void messagesChanged(const QList<int>& ids) override;
-    void noData() override;
-    void error(const QString& text) override;
-    void messagesNoChanged() override;
-    void followStateChanged(bool follow) override;
+    int olderRequests = 0;
 
 private:
-    Ventari::Messages m_messages;
-    bool m_finished = false;
+    explicit PageModel(Ventari::IVentariStream* stream)
+        : VentariModel(stream, "NOSUCH", 0)
+    {
+    }
+    void answer(const char* slot, const QString& notation)
+    {
+        QVERIFY(QMetaObject::invokeMethod(this, slot, Q_ARG(Ventari::Messages, page(notation))));
+    }
 };

@@ -5,6 +5,7 @@
 #include <QtTest/QtTest>
 
 using Ids = QList<int>;
+using Ventari::ResponseError;
 
 // Row changes as text: "+0..2" rows 0 to 2 inserted, "-1..1" row 1 removed, "~3" row 3 changed.
 class RowRecorder : public QObject
@@ -46,6 +47,8 @@ private:
             ids << list.index(row).data(MessageListModel::MessageIdRole).toInt();
         return ids;
     }
+
+    TestHost m_host; // the plugin's services, for the models to be built on
 };
 
 void tst_MessageListModel::rowsFollowThePages_data()
@@ -82,7 +85,8 @@ void tst_MessageListModel::rowsFollowThePages()
     QFETCH(Ids, rows);
     QFETCH(QStringList, events);
 
-    QSharedPointer<PageModel> source(new PageModel);
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
     source->deliver(stored);
     MessageListModel list;
     list.setSource(source);
@@ -101,7 +105,8 @@ void tst_MessageListModel::rowsFollowThePages()
 
 void tst_MessageListModel::aSharedModelShowsWhatItHoldsAtOnce()
 {
-    QSharedPointer<PageModel> source(new PageModel);
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
     MessageListModel fresh;
     fresh.setSource(source);
     QVERIFY(!fresh.hasAnswered());
@@ -121,7 +126,8 @@ void tst_MessageListModel::aSharedModelShowsWhatItHoldsAtOnce()
 
 void tst_MessageListModel::theUsersOwnLikes()
 {
-    QSharedPointer<PageModel> source(new PageModel);
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
     source->deliver("10+7 20+8 30+7+8");
     MessageListModel list;
     list.setSource(source);
@@ -148,14 +154,16 @@ void tst_MessageListModel::theUsersOwnLikes()
 
 void tst_MessageListModel::errorsAndFollowStateAreHandedOn()
 {
-    QSharedPointer<PageModel> source(new PageModel);
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
     MessageListModel list;
     list.setSource(source);
     QSignalSpy errors(&list, &MessageListModel::errorOccurred);
     QSignalSpy follow(&list, &MessageListModel::followStateChanged);
 
-    source->fail(QStringLiteral("Stream not found."));
-    emit source->followStateChanged(true);
+    // A failed load, and a load that found the subject followed.
+    QVERIFY(QMetaObject::invokeMethod(source.data(), "onError", Q_ARG(ResponseError, Ventari::ResponseError())));
+    QVERIFY(QMetaObject::invokeMethod(source.data(), "setFollow", Q_ARG(bool, true)));
 
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.first().first().toString(), QStringLiteral("Stream not found."));
@@ -166,8 +174,9 @@ void tst_MessageListModel::errorsAndFollowStateAreHandedOn()
 
 void tst_MessageListModel::anotherSourceLeavesTheOldOneAlone()
 {
-    QSharedPointer<PageModel> first(new PageModel);
-    QSharedPointer<PageModel> second(new PageModel);
+    const QSharedPointer<PageModel> first = PageModel::create();
+    const QSharedPointer<PageModel> second = PageModel::create();
+    QVERIFY(first && second);
     first->deliver("1 2");
     MessageListModel list;
     list.setSource(first);

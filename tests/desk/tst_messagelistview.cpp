@@ -43,6 +43,7 @@ private:
         QCoreApplication::processEvents();
     }
 
+    TestHost m_host; // the plugin's services, for the model to be built on
     QSharedPointer<PageModel> m_source;
     MessageListModel* m_list = nullptr;
     MessageListView* m_view = nullptr;
@@ -51,7 +52,8 @@ private:
 
 void tst_MessageListView::init()
 {
-    m_source.reset(new PageModel);
+    m_source = PageModel::create();
+    QVERIFY(m_source);
     m_source->deliver(ids(100, 159));
     m_images = new ImageCache;
     m_list = new MessageListModel;
