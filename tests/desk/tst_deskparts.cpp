@@ -28,7 +28,7 @@ private slots:
     void remoteSettingsFileRefusals();
     void bodyAnchors_data();
     void bodyAnchors();
-    void bodyIsEscaped();
+    void unknownLinksGoNowhere();
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
@@ -159,6 +159,7 @@ void tst_DeskParts::bodyAnchors_data()
                                                    << QStringList{"http://x.example.org/$AAPL-outlook"}
                                                    << QStringList{"x.example.org/$AAPL-outlook"};
     QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"};
+    QTest::newRow("markup stays text") << "<b>not bold</b> & \"quoted\"\nsecond line" << QStringList{} << QStringList{};
 }
 
 void tst_DeskParts::bodyAnchors()
@@ -183,8 +184,8 @@ void tst_DeskParts::bodyAnchors()
     }
     QCOMPARE(found, anchors);
     QCOMPARE(texts, shown);
-    if (body.contains(QStringLiteral("株価")))
-        QVERIFY(document.toPlainText().contains(QStringLiteral("株価が上昇中 🚀")));
+    if (!body.contains(QStringLiteral("://"))) // links are shown without their scheme
+        QCOMPARE(document.toPlainText(), body);
 
     for (const QString& anchor : anchors) {
         QString value;
@@ -194,11 +195,8 @@ void tst_DeskParts::bodyAnchors()
     }
 }
 
-void tst_DeskParts::bodyIsEscaped()
+void tst_DeskParts::unknownLinksGoNowhere()
 {
-    QTextDocument document;
-    document.setHtml(MessageText::toHtml(QStringLiteral("<b>not bold</b> & \"quoted\"\nsecond line"), {}));
-    QCOMPARE(document.toPlainText(), QStringLiteral("<b>not bold</b> & \"quoted\"\nsecond line"));
     QString value;
     QCOMPARE(MessageText::targetOf(QStringLiteral("javascript:alert(1)"), &value), MessageText::Target::None);
     QVERIFY(value.isEmpty());
