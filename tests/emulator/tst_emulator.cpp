@@ -98,8 +98,6 @@ private slots:
     void answers();
     void rateLimit();
     void streamPagesWithMax();
-    void streamFilters_data();
-    void streamFilters();
     void actions();
     void shareReadsSymbols();
     void shareWithAChart();
@@ -204,21 +202,24 @@ void tst_Emulator::endpoints_data()
     QTest::addColumn<bool>("needsUser");
     QTest::addColumn<QString>("rule"); // what every message of a stream has in common
 
-    auto stream = [](const QString& path, bool needsUser, const QString& rule = QString()) {
-        QTest::newRow(qPrintable(path)) << "streamApiUrl" << QStringList() << "streams/" + path + ".json" << false
-                                        << needsUser << rule;
+    auto stream = [](const QString& path, bool needsUser, const QString& rule = QString(), const QString& query = {}) {
+        QTest::newRow(qPrintable(path + query)) << "streamApiUrl" << QStringList() << "streams/" + path + ".json" + query
+                                                << false << needsUser << rule;
     };
     for (const char* symbol : {"MSFT", "BRK.B", "RY.CA", "EURUSD", "ES_F"})
         stream(QStringLiteral("symbol/") + symbol, false, QStringLiteral("about:") + symbol);
     stream("user/carol", false, "by:carol");
     stream("suggested", false);
     stream("trending", false);
-    stream("charts", false, "chart");
+    stream("charts", false, "entity:chart");
     stream("investor_relations", false, "by:ventari_ir");
     stream("home", true);
     stream("friends", true, "by:bob|carol");
     stream("watchlist/9", true, "about:XOM|CL_F");
     stream("mentions", true, "mentions:@alice");
+    stream("home", true, "entity:chart", "?filter=charts");
+    stream("home", true, "entity:video", "?filter=videos");
+    stream("home", true, "link", "?filter=links");
     auto action = [](const char* name, const char* key, const QStringList& args, const char* suffix, bool isPost) {
         QTest::newRow(name) << key << args << suffix << isPost << true << QString();
     };
@@ -271,23 +272,32 @@ void tst_Emulator::endpoints()
     if (key != "streamApiUrl")
         return;
 
-    QVERIFY(!reply.at("messages").empty());
     const QStringList alternatives = rule.section(':', 1).split('|');
-    for (const json& message : reply.at("messages")) {
-        QCOMPARE(message.at("likes").at("total").get<std::size_t>(), message.at("likes").at("user_ids").size());
+    auto follows = [&](const json& message) {
         QStringList symbols;
         for (const json& symbol : message.at("symbols"))
             symbols << text(symbol.at("symbol").get<std::string>());
-
-        if (rule == "chart")
-            QVERIFY(message.at("entities").contains("chart"));
-        else if (rule.startsWith("about:"))
-            QVERIFY(std::any_of(alternatives.begin(), alternatives.end(),
-                                [&symbols](const QString& symbol) { return symbols.contains(symbol); }));
-        else if (rule.startsWith("by:"))
-            QVERIFY(alternatives.contains(text(message.at("user").at("username").get<std::string>())));
-        else if (rule.startsWith("mentions:"))
-            QVERIFY(text(message.at("body").get<std::string>()).contains(alternatives.first()));
+        const QString body = text(message.at("body").get<std::string>());
+        if (rule.startsWith("entity:"))
+            return message.at("entities").contains(alternatives.first().toStdString());
+        if (rule.startsWith("about:"))
+            return std::any_of(alternatives.begin(), alternatives.end(),
+                               [&symbols](const QString& symbol) { return symbols.contains(symbol); });
+        if (rule.startsWith("by:"))
+            return alternatives.contains(text(message.at("user").at("username").get<std::string>()));
+        if (rule.startsWith("mentions:"))
+            return body.contains(alternatives.first());
+        return rule != "link" || body.contains("://");
+    };
+    QVERIFY(!reply.at("messages").empty());
+    for (const json& message : reply.at("messages")) {
+        QCOMPARE(message.at("likes").at("total").get<std::size_t>(), message.at("likes").at("user_ids").size());
+        QVERIFY2(follows(message), message.dump().c_str());
+    }
+    // Unfiltered the stream holds other kinds too, so the filter did the choosing.
+    if (suffix.contains('?')) {
+        const json all = bodyOf(get(withToken(target.substr(0, target.find('?')), alice))).at("messages");
+        QVERIFY(std::any_of(all.begin(), all.end(), [&](const json& message) { return !follows(message); }));
     }
 }
 
@@ -543,44 +553,6 @@ void tst_Emulator::streamPagesWithMax()
         }
     }
     QCOMPARE(seen, expected);
-}
-
-void tst_Emulator::streamFilters_data()
-{
-    QTest::addColumn<QString>("filter");
-    QTest::newRow("charts") << "charts";
-    QTest::newRow("videos") << "videos";
-    QTest::newRow("links") << "links";
-}
-
-void tst_Emulator::streamFilters()
-{
-    QFETCH(QString, filter);
-    auto matches = [&filter](const json& message) {
-        const json& entities = message.at("entities");
-        const std::string body = message.at("body").get<std::string>();
-        return filter == "charts"   ? entities.contains("chart")
-               : filter == "videos" ? entities.contains("video")
-                                    : body.find("http://") != body.npos || body.find("https://") != body.npos;
-    };
-    const std::string token = m_service->issueToken("alice");
-    const json reply = bodyOf(get(api("streams/home.json?filter=" + filter.toStdString(), token)));
-    QCOMPARE(statusOf(reply), 200);
-    QVERIFY(!reply.at("messages").empty());
-    for (const json& message : reply.at("messages")) {
-        QVERIFY2(matches(message), message.dump().c_str());
-        if (filter == "charts") {
-            for (const char* size : {"thumb", "large", "original"})
-                QVERIFY(text(message.at("entities").at("chart").at(size).get<std::string>())
-                            .startsWith(text(m_service->baseUrl())));
-        } else if (filter == "videos") {
-            for (const char* field : {"thumb", "duration", "video", "url"})
-                QVERIFY(!message.at("entities").at("video").at(field).get<std::string>().empty());
-        }
-    }
-    // Unfiltered pages hold other kinds too, so the filter did the choosing.
-    const json all = bodyOf(get(api("streams/home.json", token))).at("messages");
-    QVERIFY(std::any_of(all.begin(), all.end(), [&](const json& message) { return !matches(message); }));
 }
 
 void tst_Emulator::actions()
