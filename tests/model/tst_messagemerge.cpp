@@ -17,8 +17,7 @@ class tst_MessageMerge : public QObject
 private slots:
     void merge_data();
     void merge();
-    void aMergeThatChangesNothingCopiesNothing();
-    void anIndependentCopyKeepsItsMessages();
+    void copies();
 };
 
 void tst_MessageMerge::merge_data()
@@ -36,12 +35,9 @@ void tst_MessageMerge::merge_data()
     QTest::newRow("newer messages") << "10 20 30" << "50 40 30 20" << "10 20 30 40 50" << Ids{} << Ids{40, 50} << Ids{};
     QTest::newRow("stored older than the page stay")
         << "10 20 30 40" << "50 40 30" << "10 20 30 40 50" << Ids{} << Ids{50} << Ids{};
-    QTest::newRow("removed, changed and added in one page")
-        << "10 20 30 40" << "50 40 30+7 10" << "10 30+7 40 50" << Ids{20} << Ids{50} << Ids{30};
     QTest::newRow("a page starting between stored messages")
         << "10 20 30" << "30 20 15" << "10 15 20 30" << Ids{20, 30} << Ids{15, 20, 30} << Ids{};
     QTest::newRow("a page inside a gap") << "10 50" << "30 20" << "10 20 30" << Ids{50} << Ids{20, 30} << Ids{};
-    QTest::newRow("older page") << "10 20 30" << "7 5 3" << "3 5 7 10 20 30" << Ids{} << Ids{3, 5, 7} << Ids{};
     QTest::newRow("older page reaching the oldest")
         << "10 20 30" << "10 7 5" << "5 7 10 20 30" << Ids{} << Ids{5, 7} << Ids{};
     QTest::newRow("older page reaching a changed oldest")
@@ -75,27 +71,22 @@ void tst_MessageMerge::merge()
     QCOMPARE(changes.isEmpty(), removed.isEmpty() && added.isEmpty() && changed.isEmpty());
 }
 
-// A view that holds a copy of the list costs the next refresh nothing when nothing changed.
-void tst_MessageMerge::aMergeThatChangesNothingCopiesNothing()
+// A view that holds a copy of the list costs the next refresh nothing when nothing changed; an
+// independent copy keeps its messages through a merge that changes the list.
+void tst_MessageMerge::copies()
 {
     Messages list = messagesOf(QStringLiteral("10 20+7 30 40"));
     const Messages held = list;
+    const Messages copy = Ventari::independentCopy(list);
+    QVERIFY(!copy.isSharedWith(list));
     QVERIFY(mergePage(list, messagesOf(QStringLiteral("40 30 20+7"))).isEmpty());
     QVERIFY(list.isSharedWith(held));
 
     QCOMPARE(mergePage(list, messagesOf(QStringLiteral("40 30 20"))).changed, Ids{20});
     QVERIFY(!list.isSharedWith(held));
+    QCOMPARE(notationOf(list), QStringLiteral("10 20 30 40"));
     QCOMPARE(notationOf(held), QStringLiteral("10 20+7 30 40"));
-}
-
-void tst_MessageMerge::anIndependentCopyKeepsItsMessages()
-{
-    Messages list = messagesOf(QStringLiteral("10 20 30"));
-    const Messages copy = Ventari::independentCopy(list);
-    QVERIFY(!copy.isSharedWith(list));
-    mergePage(list, messagesOf(QStringLiteral("40 30+7 20")));
-    QCOMPARE(notationOf(list), QStringLiteral("10 20 30+7 40"));
-    QCOMPARE(notationOf(copy), QStringLiteral("10 20 30"));
+    QCOMPARE(notationOf(copy), QStringLiteral("10 20+7 30 40"));
 }
 
 QTEST_GUILESS_MAIN(tst_MessageMerge)

@@ -1,17 +1,111 @@
-#include "modelfixture.h"
+#include "messagenotation.h"
+#include "streamhost.h"
 
-#include "actions/ventarifollowunfollowaction.h"
+#include "actions/ventaristreamaction.h"
 #include "authorization/authorization.h"
+#include "ventarimodel.h"
 
 #include <kelvar/notifications.h>
 
 #include <QtTest/QtTest>
 
+#include <memory>
+
 using namespace ModelTest;
+using Emulator::Fault;
 using StreamsTest::StreamHost;
 using Ventari::VentariModel;
 
+Q_DECLARE_METATYPE(Emulator::Fault)
+
 namespace {
+
+// The observer's event for a signal carrying ids: "added 10 20".
+QString idsEvent(const char* signal, const QList<int>& ids)
+{
+    QString event = QLatin1String(signal);
+    for (int id : ids)
+        event += QLatin1Char(' ') + QString::number(id);
+    return event;
+}
+
+} // namespace
+
+// Watches a model as a host view does, subscribed through the notifier by signal and slot names;
+// each signal becomes one event: "added 10 20", "removed 30", "changed 20", "noData", "noChange",
+// "error <text>" or "follow true".
+class ModelObserver : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ModelObserver(Ventari::IVentariModel* model)
+    {
+        model->subscribe("messagesAdded", this, "onAdded");
+        model->subscribe("messagesRemoved", this, "onRemoved");
+        model->subscribe("messagesChanged", this, "onChanged");
+        model->subscribe("noData", this, "onNoData");
+        model->subscribe("error", this, "onError");
+        model->subscribe("messagesNoChanged", this, "onNoChange");
+        model->subscribe("followStateChanged", this, "onFollowStateChanged");
+    }
+
+    bool waitForEvents(int count) { return QTest::qWaitFor([&] { return events.size() >= count; }, 10000); }
+    // The events so far, forgotten afterwards.
+    QStringList take()
+    {
+        const QStringList taken = events;
+        events.clear();
+        return taken;
+    }
+
+    QStringList events;
+
+public slots:
+    void onAdded(const QList<int>& ids) { events.append(idsEvent("added", ids)); }
+    void onRemoved(const QList<int>& ids) { events.append(idsEvent("removed", ids)); }
+    void onChanged(const QList<int>& ids) { events.append(idsEvent("changed", ids)); }
+    void onNoData() { events.append(QStringLiteral("noData")); }
+    void onError(const QString& text) { events.append(QStringLiteral("error ") + text); }
+    void onNoChange() { events.append(QStringLiteral("noChange")); }
+    void onFollowStateChanged(bool follow) { events.append(follow ? QStringLiteral("follow true") : QStringLiteral("follow false")); }
+};
+
+// A model with its observer attached right after construction, as a host window holds them.
+struct ObservedModel
+{
+    ObservedModel(Ventari::IVentariStream* stream, const QByteArray& value, int filter = 0)
+        : model(std::make_unique<Ventari::VentariModel>(stream, value, filter))
+        , observer(model.get())
+    {
+    }
+
+    std::unique_ptr<Ventari::VentariModel> model;
+    ModelObserver observer;
+};
+
+namespace {
+
+// Refresh requests handed to the handler and neither answered nor cancelled.
+int pendingRefreshes(const StreamHost& host)
+{
+    int count = 0;
+    for (const auto* action : host.started().handler()->findChildren<Ventari::VentariStreamAction*>())
+        count += action->priority() == 2 && !action->isCancelled();
+    return count;
+}
+
+// Requests the emulator received for one path below "/api/2/".
+int requestCount(const QString& path)
+{
+    return int(ProtocolTest::requestsTo(path).size());
+}
+
+int userId(const char* username)
+{
+    const auto user = sharedEmulator().store().userByName(username);
+    return user ? user->id : -2;
+}
 
 // Hands a model what its actions would: "page:" a load's answer, "older:" an older page's,
 // "like:" a like answer of one message.
@@ -49,10 +143,59 @@ Ventari::UserInfo serviceUser(const char* username)
 
 const QString streamNotFound = QStringLiteral("error Stream not found.");
 
+
+int symbolId(const char* symbol)
+{
+    const auto found = sharedEmulator().store().symbolByName(symbol);
+    return found ? found->id : -2;
+}
+
+// The service's newest messages about a symbol, oldest of them first, read from its store.
+QList<int> newestAbout(const char* symbol, int count)
+{
+    const int id = symbolId(symbol);
+    QList<int> ids = StreamsTest::newestIds(
+        [id](const Emulator::Message& m) { return std::find(m.symbolIds.begin(), m.symbolIds.end(), id) != m.symbolIds.end(); },
+        count);
+    std::reverse(ids.begin(), ids.end());
+    return ids;
+}
+
+QList<int> idsOf(const Messages& messages)
+{
+    QList<int> ids;
+    for (const Message& message : messages)
+        ids.append(message.id);
+    return ids;
+}
+
+// The newest stored message the user has not liked; -1 when there is none.
+int newestNotLikedBy(Ventari::VentariModel& model, int user)
+{
+    int id = -1;
+    for (const Message& message : model.messages()) {
+        if (!message.likes.contains(user))
+            id = message.id;
+    }
+    return id;
+}
+
+QStringList notificationsOf(const StreamHost& host)
+{
+    QStringList texts;
+    for (const Kelvar::SimpleNotificationInfo* info : host.started().host().notifications()->events())
+        texts.append(QStringLiteral("%1|%2|%3").arg(info->title(), info->text()).arg(info->icon()));
+    return texts;
+}
+
+const QString limitExceeded = QStringLiteral("error Ventari Requests Limit Exceeded");
+
 } // namespace
 
-// The model with the pages and answers its actions would bring handed to it directly, so that every
-// id list can be written down; its own loads go to a symbol the service does not know and fail.
+// The message model: first with the pages and answers its actions would bring handed to it
+// directly, so that every id list can be written down (its own loads go to a symbol the service
+// does not know and fail); then against the service emulator through the real request pool and
+// action handler, the pool's send timer driven tick by tick.
 class tst_VentariModel : public QObject
 {
     Q_OBJECT
@@ -67,15 +210,26 @@ private slots:
     void queries();
     void userChange_data();
     void userChange();
-    void followSendsNothing_data();
-    void followSendsNothing();
-    void loadOldMessagesOnAnEmptyModelSendsNothing();
+    void commandsThatSendNothing_data();
+    void commandsThatSendNothing();
+
+    void firstPage();
+    void generatedMessageArrivesAfterTicks();
+    void likes();
+    void followAndUnfollow_data();
+    void followAndUnfollow();
+    void deletedMessageDisappears();
+    void olderPageAtTheFront();
+    void requestLimitExceeded();
+    void destroyedModelDropsItsQueuedRequests();
 
 private:
     // Alice's host, kept from test to test.
     StreamHost& host() { return m_hosts.get(true); }
     // A model whose own two loads have failed, and nothing else has happened to it.
     std::unique_ptr<ObservedModel> quietModel(const StreamHost& host);
+    // A model whose two first loads have been answered.
+    std::unique_ptr<ObservedModel> loadedModel(const QByteArray& stream, const QByteArray& value);
 
     StreamsTest::StreamHosts m_hosts;
 };
@@ -201,7 +355,6 @@ void tst_VentariModel::queries_data()
     QTest::newRow("unlike, not stored: sent all the same")
         << even << "unlikeMessage" << 35 << 1
         << QStringList{notStored, "ventarimodel Ventari::VentariModel::unlikeMessage: messageIndex(id) != -1"};
-    QTest::newRow("like, stored") << even << "likeMessage" << 20 << 1 << QStringList{};
 }
 
 void tst_VentariModel::queries()
@@ -303,23 +456,26 @@ void tst_VentariModel::userChange()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-void tst_VentariModel::followSendsNothing_data()
+void tst_VentariModel::commandsThatSendNothing_data()
 {
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("subjectReported");
+    QTest::addColumn<bool>("older"); // older messages asked for instead of a follow
 
-    QTest::newRow("symbol before any subject") << QByteArray("symbol") << QByteArray("NOSUCH") << false;
-    QTest::newRow("fixed stream") << QByteArray("trending") << QByteArray() << true;
-    QTest::newRow("watch-list stream") << QByteArray("watchlist") << QByteArray("7") << true;
+    // Following is for symbols and users, once a load has reported the service's id of the subject.
+    QTest::newRow("follow a symbol before any subject") << QByteArray("symbol") << QByteArray("NOSUCH") << false << false;
+    QTest::newRow("follow a fixed stream") << QByteArray("trending") << QByteArray() << true << false;
+    QTest::newRow("follow a watch-list stream") << QByteArray("watchlist") << QByteArray("7") << true << false;
+    QTest::newRow("older messages of an empty model") << QByteArray("symbol") << QByteArray("NOSUCH") << false << true;
 }
 
-// Following is for symbols and users, once a load has reported the service's id of the subject.
-void tst_VentariModel::followSendsNothing()
+void tst_VentariModel::commandsThatSendNothing()
 {
     QFETCH(QByteArray, stream);
     QFETCH(QByteArray, value);
     QFETCH(bool, subjectReported);
+    QFETCH(bool, older);
 
     ObservedModel observed(host().stream(stream), value);
     QVERIFY(observed.observer.waitForEvents(2));
@@ -328,25 +484,280 @@ void tst_VentariModel::followSendsNothing()
         QVERIFY(QMetaObject::invokeMethod(observed.model.get(), "onStreamId", Q_ARG(int, userId("dave"))));
     ReportRecorder recorder;
 
-    observed.model->follow(true);
-    // A follow command would have been handed over, and sent, at once.
-    QVERIFY(host().started().handler()->findChildren<Ventari::VentariFollowUnfollowAction*>().isEmpty());
-    QVERIFY(recorder.isEmpty());
+    older ? observed.model->loadOldMessages() : observed.model->follow(true);
+    QVERIFY(recorder.isEmpty()); // the pool logs every request it is given, at once
     QCoreApplication::processEvents();
     QCOMPARE(observed.observer.events, QStringList());
 }
 
-void tst_VentariModel::loadOldMessagesOnAnEmptyModelSendsNothing()
+std::unique_ptr<ObservedModel> tst_VentariModel::loadedModel(const QByteArray& stream, const QByteArray& value)
 {
-    StreamHost& host = this->host();
-    const auto observed = quietModel(host);
+    auto observed = std::make_unique<ObservedModel>(host().stream(stream), value);
+    if (!QTest::qWaitFor([&] { return observed->observer.events.contains(QStringLiteral("noChange")); }, 10000))
+        return nullptr;
+    observed->observer.take();
+    return observed;
+}
+
+void tst_VentariModel::firstPage()
+{
+    host().started().host().notifications()->clear();
+    ReportRecorder recorder;
+    ObservedModel observed(host().stream("symbol"), "AAPL");
+    const QList<int> expected = newestAbout("AAPL", 30);
+    QCOMPARE(expected.size(), 30);
+
+    // Two full loads, sent at once; alice follows AAPL, which the first answer tells first.
+    QVERIFY(observed.observer.waitForEvents(3));
+    QCOMPARE(observed.observer.events, (QStringList{"follow true", idsEvent("added", expected), "noChange"}));
+    QCOMPARE(requestCount(QStringLiteral("streams/symbol/AAPL.json")), 2);
+    QCOMPARE(idsOf(observed.model->messages()), expected);
+    QVERIFY(observed.model->isFollow());
+    QVERIFY(!observed.model->isFinished());
+
+    // Each answered load asks for one refresh, which waits for the pool's timer.
+    QCOMPARE(pendingRefreshes(host()), 2);
+    QVERIFY(host().started().pool()->isTimerActive());
+    QVERIFY(recorder.reports().isEmpty());
+    QVERIFY(notificationsOf(host()).isEmpty());
+}
+
+void tst_VentariModel::generatedMessageArrivesAfterTicks()
+{
+    const auto observed = loadedModel("symbol", "AAPL");
     QVERIFY(observed);
+    int generated = -1;
+    for (int i = 0; i < 100 && generated == -1; ++i) {
+        const int id = sharedEmulator().generateMessage();
+        const auto message = sharedEmulator().store().message(id);
+        if (std::count(message->symbolIds.begin(), message->symbolIds.end(), symbolId("AAPL")))
+            generated = id;
+    }
+    QVERIFY(generated != -1);
     sharedEmulator().clearRequests();
     ReportRecorder recorder;
-    observed->model->loadOldMessages();
+
+    host().started().tick();
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{idsEvent("added", {generated})});
+    QCOMPARE(observed->model->messageIndex(generated), observed->model->count() - 1);
+    QCOMPARE(pendingRefreshes(host()), 2); // one answered, one asked for
+
+    host().started().tick();
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{"noChange"});
+    QCOMPARE(requestCount(QStringLiteral("streams/symbol/AAPL.json")), 2);
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// A like and an unlike round-trip into one change each; a refused like leaves the message as it
+// was and tells the user.
+void tst_VentariModel::likes()
+{
+    const auto observed = loadedModel("symbol", "AAPL");
+    QVERIFY(observed);
+    const int alice = userId("alice");
+    const int id = newestNotLikedBy(*observed->model, alice);
+    QVERIFY(id != -1);
+    const QSet<int> before = observed->model->messageById(id).likes;
+    host().started().host().notifications()->clear();
+    ReportRecorder recorder;
+
+    observed->model->likeMessage(id);
+    QVERIFY(!observed->model->messageById(id).likes.contains(alice)); // until the service answers
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{idsEvent("changed", {id})});
+    QCOMPARE(observed->model->messageById(id).likes, before + QSet<int>{alice});
+    QVERIFY(sharedEmulator().store().message(id)->likes.count(alice));
+
+    // The next refresh brings the same likes set: nothing changes.
+    host().started().tick();
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{"noChange"});
+
+    observed->model->unlikeMessage(id);
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{idsEvent("changed", {id})});
+    QCOMPARE(observed->model->messageById(id).likes, before);
+    QCOMPARE(requestCount(QStringLiteral("messages/like.json")), 1);
+    QCOMPARE(requestCount(QStringLiteral("messages/unlike.json")), 1);
+    QVERIFY(notificationsOf(host()).isEmpty());
+
+    // An HTTP error status reaches the action as a network failure with Qt's text.
+    sharedEmulator().addFault(Fault::errorStatus(503).onPath("/api/2/messages/like.json"));
+    observed->model->likeMessage(id);
+    QVERIFY(QTest::qWaitFor([&] { return !notificationsOf(host()).isEmpty(); }));
+    const QStringList shown = notificationsOf(host());
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(QRegularExpression(R"(^Like/Unlike Error\|Error transferring http://127\.0\.0\.1:\d+/api/2/messages/like\.json)"
+                                R"(\?id=\d+&access_token=\*\*\* - server replied: Service Unavailable\|1$)")
+                 .match(shown.first())
+                 .hasMatch(),
+             qPrintable(shown.first()));
     QCoreApplication::processEvents();
-    QVERIFY(recorder.isEmpty()); // the pool logs every request it is given
-    QVERIFY(sharedEmulator().requests().empty());
+    QCOMPARE(observed->observer.events, QStringList());
+    QCOMPARE(observed->model->messageById(id).likes, before);
+    QVERIFY(recorder.reports().isEmpty());
+    // The emulator breaks its answer after doing the work.
+    sharedEmulator().store().setLiked(id, alice, false);
+}
+
+void tst_VentariModel::followAndUnfollow_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("value");
+
+    QTest::newRow("symbol") << QByteArray("symbol") << QByteArray("EURUSD");
+    QTest::newRow("user") << QByteArray("user") << QByteArray("dave");
+}
+
+void tst_VentariModel::followAndUnfollow()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, value);
+
+    const int alice = userId("alice");
+    const bool isSymbol = stream == "symbol";
+    const int subject = isSymbol ? symbolId("EURUSD") : userId("dave");
+    auto followedOnService = [&] {
+        return isSymbol ? sharedEmulator().store().isFollowingSymbol(alice, subject)
+                        : sharedEmulator().store().isFollowingUser(alice, subject);
+    };
+    QVERIFY(!followedOnService());
+    const auto observed = loadedModel(stream, value);
+    QVERIFY(observed);
+    QVERIFY(!observed->model->isFollow());
+    host().started().host().notifications()->clear();
+    ReportRecorder recorder;
+
+    observed->model->follow(true);
+    QVERIFY(!observed->model->isFollow()); // only the service's answer sets it
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{"follow true"});
+    QVERIFY(observed->model->isFollow());
+    QVERIFY(followedOnService());
+
+    observed->model->follow(false);
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{"follow false"});
+    QVERIFY(!followedOnService());
+
+    // A refused command repeats the state, so that a view flips its toggle back.
+    sharedEmulator().addFault(Fault::errorStatus(500).onPath(isSymbol ? "/api/2/stockships/" : "/api/2/friendships/"));
+    observed->model->follow(true);
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.take(), QStringList{"follow false"});
+    QVERIFY(!observed->model->isFollow());
+    QCOMPARE(notificationsOf(host()),
+             QStringList{"Ventari Error|Failed to send follow/unfollow command to the Ventari server|1"});
+    QVERIFY(recorder.reports().isEmpty());
+    // The emulator breaks its answer after doing the work.
+    if (isSymbol)
+        sharedEmulator().store().setFollowingSymbol(alice, subject, false);
+    else
+        sharedEmulator().store().setFollowingUser(alice, subject, false);
+}
+
+void tst_VentariModel::deletedMessageDisappears()
+{
+    const auto observed = loadedModel("symbol", "AAPL");
+    QVERIFY(observed);
+    const QList<int> before = newestAbout("AAPL", 31);
+    QCOMPARE(idsOf(observed->model->messages()), before.mid(1));
+    const int deleted = before.at(10);
+    QVERIFY(sharedEmulator().removeMessage(deleted));
+    ReportRecorder recorder;
+
+    // The page now reaches one message further back, which lands at the front.
+    host().started().tick();
+    QVERIFY(observed->observer.waitForEvents(2));
+    QCOMPARE(observed->observer.events, (QStringList{idsEvent("removed", {deleted}), idsEvent("added", {before.first()})}));
+    QList<int> expected = before;
+    expected.removeOne(deleted);
+    QCOMPARE(idsOf(observed->model->messages()), expected);
+    QVERIFY(!observed->model->containsMessage(deleted));
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+void tst_VentariModel::olderPageAtTheFront()
+{
+    const auto observed = loadedModel("symbol", "AAPL");
+    QVERIFY(observed);
+    const QList<int> all = newestAbout("AAPL", 1000);
+    const int oldestStored = all.size() - 30;
+    QVERIFY(oldestStored > 0);
+    const int from = std::max(0, oldestStored - 30);
+    sharedEmulator().clearRequests();
+    ReportRecorder recorder;
+
+    observed->model->loadOldMessages();
+    QVERIFY(observed->observer.waitForEvents(1));
+    QCOMPARE(observed->observer.events, QStringList{idsEvent("added", all.mid(from, oldestStored - from))});
+    QCOMPARE(idsOf(observed->model->messages()), all.mid(from));
+    const auto requests = sharedEmulator().requests();
+    QCOMPARE(int(requests.size()), 1); // sent at once, without the timer
+    QCOMPARE(requests.front().queryValue("max"), std::to_string(all.at(oldestStored)));
+    QCOMPARE(pendingRefreshes(host()), 3); // the answered older page asked for one too
+    QVERIFY(!observed->model->isFinished());
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+
+
+void tst_VentariModel::requestLimitExceeded()
+{
+    m_hosts.reset(); // the limit's period stays with the pool: this test gets a host of its own
+    StreamHost host(false);
+    QVERIFY(host.isStarted());
+    ObservedModel first(host.stream("symbol"), "AAPL");
+    QVERIFY(first.observer.waitForEvents(2));
+    first.observer.take();
+    ReportRecorder recorder;
+
+    sharedEmulator().setRemaining(0);
+    host.started().tick();
+    QVERIFY(first.observer.waitForEvents(1));
+    QCOMPARE(first.observer.take(), QStringList{limitExceeded});
+    QVERIFY(host.started().handler()->isOutOfRequests());
+
+    // A model made now hears it once its observers are attached; its loads wait for the next tick.
+    sharedEmulator().clearRequests();
+    ObservedModel second(host.stream("symbol"), "MSFT");
+    QCOMPARE(second.observer.events, QStringList());
+    QVERIFY(second.observer.waitForEvents(1));
+    QCOMPARE(second.observer.take(), QStringList{limitExceeded});
+    QCoreApplication::processEvents();
+    QCOMPARE(requestCount(QStringLiteral("streams/symbol/MSFT.json")), 0);
+
+    sharedEmulator().rateLimiter().reset();
+    host.started().tick();
+    // The held loads go out together, and the tick's one queued request besides: a refresh of the first.
+    QVERIFY(second.observer.waitForEvents(2));
+    QCOMPARE(second.observer.events, (QStringList{idsEvent("added", newestAbout("MSFT", 30)), "noChange"}));
+    QVERIFY(first.observer.waitForEvents(1));
+    QCOMPARE(first.observer.events, QStringList{"noChange"});
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+void tst_VentariModel::destroyedModelDropsItsQueuedRequests()
+{
+    auto gone = loadedModel("symbol", "AAPL");
+    const auto kept = loadedModel("symbol", "MSFT");
+    QVERIFY(gone && kept);
+    QCOMPARE(pendingRefreshes(host()), 4);
+    sharedEmulator().clearRequests();
+    ReportRecorder recorder;
+
+    gone.reset();
+    QCOMPARE(pendingRefreshes(host()), 2);
+    for (int tick = 0; tick < 3; ++tick) {
+        host().started().tick();
+        QVERIFY(kept->observer.waitForEvents(tick + 1));
+    }
+    QCOMPARE(kept->observer.events, (QStringList{"noChange", "noChange", "noChange"}));
+    QCOMPARE(requestCount(QStringLiteral("streams/symbol/AAPL.json")), 0);
+    QCOMPARE(requestCount(QStringLiteral("streams/symbol/MSFT.json")), 3);
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 QTEST_MAIN(tst_VentariModel)

@@ -1,0 +1,422 @@
+#include "testhost.h"
+
+#include <desktheme.h>
+#include <imagecache.h>
+#include <messagelistmodel.h>
+#include <messagelistview.h>
+#include <streams/ventarisymbolstream.h>
+#include <ventarimodel.h>
+
+#include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QScrollBar>
+
+#include <memory>
+
+using Ids = QList<int>;
+using Ventari::ResponseError;
+
+namespace {
+
+// The plugin's model on a test host whose service knows no such symbol: its own first loads fail,
+// and failed loads ask for no refresh, so it sends nothing more. Pages handed to the slots its loads
+// answer are merged and announced as the service's would be; older pages asked for are only counted.
+class PageModel : public Ventari::VentariModel
+{
+public:
+    // Null when its own loads did not fail as expected.
+    static QSharedPointer<PageModel> create()
+    {
+        static Ventari::VentariSymbolStream symbols({Ventari::StreamFilter(QStringLiteral("All"), QString())});
+        QSharedPointer<PageModel> model(new PageModel(&symbols));
+        QStringList errors;
+        QObject context;
+        QObject::connect(model.data(), &VentariModel::error, &context, [&errors](const QString& text) { errors << text; });
+        const bool failed = QTest::qWaitFor([&errors] { return errors.size() == 2; }, 10000);
+        return failed && errors.count(QStringLiteral("Stream not found.")) == 2 ? model : nullptr;
+    }
+
+    // "10 20+7 30": messages 10, 20 (liked by user 7) and 30, in any order.
+    static Ventari::Messages page(const QString& notation)
+    {
+        Ventari::Messages messages;
+        for (const QString& token : notation.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList parts = token.split(QLatin1Char('+'));
+            Ventari::Message message;
+            message.id = parts.first().toInt();
+            message.body = QStringLiteral("Message %1 about $AAPL").arg(message.id);
+            message.createdAt = QDateTime::currentDateTimeUtc();
+            message.user.id = 1;
+            message.user.username = QStringLiteral("alice");
+            message.user.name = QStringLiteral("Alice Archer");
+            for (int i = 1; i < parts.size(); ++i)
+                message.likes.insert(parts.at(i).toInt());
+            messages.append(message);
+        }
+        return messages;
+    }
+
+    // A load's answer, and an older page's.
+    void deliver(const QString& notation) { answer("onData", notation); }
+    void deliverOlder(const QString& notation) { answer("onOldMessagesActionData", notation); }
+
+    void loadOldMessages() override { ++olderRequests; }
+    int olderRequests = 0;
+
+private:
+    explicit PageModel(Ventari::IVentariStream* stream)
+        : VentariModel(stream, "NOSUCH", 0)
+    {
+    }
+    void answer(const char* slot, const QString& notation)
+    {
+        QVERIFY(QMetaObject::invokeMethod(this, slot, Q_ARG(Ventari::Messages, page(notation))));
+    }
+};
+
+// Row changes as text: "+0..2" rows 0 to 2 inserted, "-1..1" row 1 removed, "~3" row 3 changed.
+class RowRecorder : public QObject
+{
+public:
+    explicit RowRecorder(QAbstractItemModel* model)
+    {
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) { events << QStringLiteral("+%1..%2").arg(first).arg(last); });
+        connect(model, &QAbstractItemModel::rowsRemoved, this,
+                [this](const QModelIndex&, int first, int last) { events << QStringLiteral("-%1..%2").arg(first).arg(last); });
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& from, const QModelIndex& to) {
+                    for (int row = from.row(); row <= to.row(); ++row)
+                        events << QStringLiteral("~%1").arg(row);
+                });
+        connect(model, &QAbstractItemModel::modelReset, this, [this] { events << QStringLiteral("reset"); });
+    }
+    QStringList events;
+};
+
+Ids rowIds(const MessageListModel& list)
+{
+    Ids ids;
+    for (int row = 0; row < list.rowCount(); ++row)
+        ids << list.index(row).data(MessageListModel::MessageIdRole).toInt();
+    return ids;
+}
+
+// "100 101 102" for ids(100, 102).
+QString ids(int from, int to)
+{
+    QStringList list;
+    for (int id = from; id <= to; ++id)
+        list << QString::number(id);
+    return list.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+// The list of a plugin model's messages: its rows follow the model's pages, and its view, scrolled
+// somewhere in the middle while messages come and go, keeps what is read in place.
+class tst_MessageList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void rowsFollowThePages_data();
+    void rowsFollowThePages();
+    void aSharedModelShowsWhatItHoldsAtOnce();
+    void theUsersOwnLikes();
+    void errorsAndFollowStateAreHandedOn();
+    void anotherSourceLeavesTheOldOneAlone();
+
+    void newMessagesDoNotMoveWhatIsRead();
+    void atTheTopNewMessagesComeIntoView();
+    void removalsAboveDoNotMoveWhatIsRead();
+    void olderMessagesOneRequestAtATime();
+    void anEmptyOlderPageEndsTheStream();
+
+private:
+    // Messages 100 to 159 in a view taller than its window, scrolled to the top.
+    bool showList();
+    // The message at the top of the viewport and where it is.
+    QPair<int, int> topMessage() const
+    {
+        const QModelIndex top = m_view->indexAt(QPoint(1, 1));
+        return {top.data(MessageListModel::MessageIdRole).toInt(), m_view->visualRect(top).top()};
+    }
+    void scrollTo(int value)
+    {
+        m_view->verticalScrollBar()->setValue(value);
+        QCoreApplication::processEvents();
+    }
+
+    TestHost m_host; // the plugin's services, for the models to be built on
+    QSharedPointer<PageModel> m_source;
+    std::unique_ptr<ImageCache> m_images;
+    std::unique_ptr<MessageListModel> m_list;
+    std::unique_ptr<MessageListView> m_view;
+};
+
+bool tst_MessageList::showList()
+{
+    m_source = PageModel::create();
+    if (!m_source)
+        return false;
+    m_source->deliver(ids(100, 159));
+    m_images = std::make_unique<ImageCache>();
+    m_list = std::make_unique<MessageListModel>();
+    m_list->setSource(m_source);
+    m_view = std::make_unique<MessageListView>();
+    m_view->setImageCache(m_images.get());
+    m_view->setModel(m_list.get());
+    m_view->resize(640, 480);
+    m_view->show();
+    return QTest::qWaitForWindowExposed(m_view.get()) && m_view->verticalScrollBar()->maximum() > 2000;
+}
+
+void tst_MessageList::cleanup()
+{
+    m_view.reset();
+    m_list.reset();
+    m_images.reset();
+    m_source.reset();
+}
+
+void tst_MessageList::rowsFollowThePages_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<Ids>("rows");
+    QTest::addColumn<QStringList>("events");
+
+    QTest::newRow("first page lands as one block, newest on top")
+        << "" << "10 30 20" << Ids{30, 20, 10} << QStringList{"+0..2"};
+    QTest::newRow("newer messages go on top") << "10 20 30" << "30 40 50" << Ids{50, 40, 30, 20, 10}
+                                              << QStringList{"+0..1"};
+    QTest::newRow("an older page goes below") << "10 20 30" << "5 7" << Ids{30, 20, 10, 7, 5}
+                                              << QStringList{"+3..4"};
+    QTest::newRow("a message deleted inside the page's range") << "10 15 20" << "10 20" << Ids{20, 10}
+                                                               << QStringList{"-1..1"};
+    QTest::newRow("neighbouring deletions go as one block") << "10 12 14 16 20" << "10 20" << Ids{20, 10}
+                                                            << QStringList{"-1..3"};
+    QTest::newRow("deletions apart go bottom first") << "10 12 14 16 20" << "10 14 20" << Ids{20, 14, 10}
+                                                     << QStringList{"-3..3", "-1..1"};
+    QTest::newRow("a message between stored ones: removed and back")
+        << "10 20 30" << "10 20 25 30" << Ids{30, 25, 20, 10} << QStringList{"-0..0", "+0..1"};
+    QTest::newRow("a like changes its row in place") << "10 20 30" << "10 20+7 30" << Ids{30, 20, 10}
+                                                     << QStringList{"~1"};
+    QTest::newRow("a refresh that changes nothing") << "10 20 30" << "10 20 30" << Ids{30, 20, 10} << QStringList{};
+    QTest::newRow("an emptied stream") << "10" << "" << Ids{10} << QStringList{};
+}
+
+void tst_MessageList::rowsFollowThePages()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, page);
+    QFETCH(Ids, rows);
+    QFETCH(QStringList, events);
+
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
+    source->deliver(stored);
+    MessageListModel list;
+    list.setSource(source);
+    RowRecorder recorder(&list);
+    QSignalSpy answered(&list, &MessageListModel::answered);
+
+    source->deliver(page);
+
+    QCOMPARE(rowIds(list), rows);
+    QCOMPARE(recorder.events, events);
+    QVERIFY(answered.count() >= 1);
+    for (int row = 0; row < list.rowCount(); ++row)
+        QCOMPARE(list.index(row).data(MessageListModel::MessageRole).value<Ventari::Message>().likes,
+                 source->messageById(rows.at(row)).likes);
+}
+
+void tst_MessageList::aSharedModelShowsWhatItHoldsAtOnce()
+{
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
+    MessageListModel fresh;
+    fresh.setSource(source);
+    QVERIFY(!fresh.hasAnswered());
+
+    source->deliver("1 2 3");
+    MessageListModel second;
+    second.setSource(source);
+    QVERIFY(second.hasAnswered());
+    QCOMPARE(rowIds(second), (Ids{3, 2, 1}));
+    QCOMPARE(second.rowOfMessage(2), 1);
+    QCOMPARE(second.rowOfMessage(4), -1);
+
+    source->deliver("1 2 3 4");
+    QCOMPARE(rowIds(fresh), (Ids{4, 3, 2, 1}));
+    QCOMPARE(rowIds(second), (Ids{4, 3, 2, 1}));
+}
+
+void tst_MessageList::theUsersOwnLikes()
+{
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
+    source->deliver("10+7 20+8 30+7+8");
+    MessageListModel list;
+    list.setSource(source);
+    auto liked = [&list] {
+        Ids ids;
+        for (int row = 0; row < list.rowCount(); ++row) {
+            if (list.index(row).data(MessageListModel::LikedRole).toBool())
+                ids << list.index(row).data(MessageListModel::MessageIdRole).toInt();
+        }
+        return ids;
+    };
+    QCOMPARE(liked(), Ids{});
+
+    RowRecorder recorder(&list);
+    list.setCurrentUserId(7);
+    QCOMPARE(liked(), (Ids{30, 10}));
+    QCOMPARE(recorder.events, (QStringList{"~0", "~1", "~2"}));
+
+    source->deliver("10 20+8 30+7+8");
+    QCOMPARE(liked(), Ids{30});
+    list.setCurrentUserId(-1);
+    QCOMPARE(liked(), Ids{});
+}
+
+void tst_MessageList::errorsAndFollowStateAreHandedOn()
+{
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
+    MessageListModel list;
+    list.setSource(source);
+    QSignalSpy errors(&list, &MessageListModel::errorOccurred);
+    QSignalSpy follow(&list, &MessageListModel::followStateChanged);
+
+    // A failed load, and a load that found the subject followed.
+    QVERIFY(QMetaObject::invokeMethod(source.data(), "onError", Q_ARG(ResponseError, Ventari::ResponseError())));
+    QVERIFY(QMetaObject::invokeMethod(source.data(), "setFollow", Q_ARG(bool, true)));
+
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().first().toString(), QStringLiteral("Stream not found."));
+    QCOMPARE(follow.count(), 1);
+    QCOMPARE(follow.first().first().toBool(), true);
+    QVERIFY(!list.hasAnswered());
+}
+
+void tst_MessageList::anotherSourceLeavesTheOldOneAlone()
+{
+    const QSharedPointer<PageModel> first = PageModel::create();
+    const QSharedPointer<PageModel> second = PageModel::create();
+    QVERIFY(first && second);
+    first->deliver("1 2");
+    MessageListModel list;
+    list.setSource(first);
+    list.setSource(second);
+    QVERIFY(!first->isSubscribed(&list));
+    QCOMPARE(list.rowCount(), 0);
+
+    first->deliver("1 2 3");
+    QCOMPARE(list.rowCount(), 0);
+    second->deliver("7");
+    QCOMPARE(rowIds(list), Ids{7});
+
+    list.setSource({});
+    QVERIFY(!second->isSubscribed(&list));
+    QCOMPARE(list.rowCount(), 0);
+}
+
+void tst_MessageList::newMessagesDoNotMoveWhatIsRead()
+{
+    QVERIFY(showList());
+    scrollTo(1500);
+    const QPair<int, int> before = topMessage();
+    QVERIFY(before.first < 159);
+
+    m_source->deliver(ids(160, 164));
+
+    QCOMPARE(m_list->rowCount(), 65);
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->unseenCount(), 5);
+
+    m_source->deliver(QStringLiteral("165"));
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->unseenCount(), 6);
+
+    m_view->scrollToNewest();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_view->unseenCount(), 0);
+    QCOMPARE(topMessage().first, 165);
+}
+
+void tst_MessageList::atTheTopNewMessagesComeIntoView()
+{
+    QVERIFY(showList());
+    QCOMPARE(topMessage().first, 159);
+    m_source->deliver(ids(160, 162));
+    QCOMPARE(m_view->verticalScrollBar()->value(), 0);
+    QCOMPARE(topMessage().first, 162);
+    QCOMPARE(m_view->unseenCount(), 0);
+}
+
+void tst_MessageList::removalsAboveDoNotMoveWhatIsRead()
+{
+    QVERIFY(showList());
+    scrollTo(1500);
+    const QPair<int, int> before = topMessage();
+
+    // The page drops the three newest messages: they were deleted on the service.
+    m_source->deliver(ids(100, 156) + QStringLiteral(" 160"));
+
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->unseenCount(), 1);
+}
+
+void tst_MessageList::olderMessagesOneRequestAtATime()
+{
+    QVERIFY(showList());
+    scrollTo(m_view->verticalScrollBar()->maximum());
+    QCOMPARE(m_source->olderRequests, 1);
+    QVERIFY(m_view->isLoadingOlder());
+
+    scrollTo(m_view->verticalScrollBar()->maximum() - 10);
+    scrollTo(m_view->verticalScrollBar()->maximum());
+    // A refresh answer in between is not the older page.
+    m_source->deliver(ids(100, 159));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_source->olderRequests, 1);
+    QVERIFY(m_view->isLoadingOlder());
+
+    const QPair<int, int> before = topMessage();
+    m_source->deliverOlder(ids(70, 99));
+    QCoreApplication::processEvents();
+    QVERIFY(!m_view->isLoadingOlder());
+    QCOMPARE(m_list->rowCount(), 90);
+    QCOMPARE(topMessage(), before);
+
+    scrollTo(m_view->verticalScrollBar()->maximum());
+    QCOMPARE(m_source->olderRequests, 2);
+}
+
+void tst_MessageList::anEmptyOlderPageEndsTheStream()
+{
+    QVERIFY(showList());
+    scrollTo(m_view->verticalScrollBar()->maximum());
+    QCOMPARE(m_source->olderRequests, 1);
+    m_source->deliverOlder(QString());
+    QCoreApplication::processEvents();
+    QVERIFY(!m_view->isLoadingOlder());
+
+    scrollTo(m_view->verticalScrollBar()->maximum() - 50);
+    scrollTo(m_view->verticalScrollBar()->maximum());
+    QCOMPARE(m_source->olderRequests, 1);
+}
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    DeskTheme::apply(DeskOptions::Theme::Dark, &application);
+    tst_MessageList test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_messagelist.moc"
