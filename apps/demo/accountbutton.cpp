@@ -15,6 +15,10 @@ AccountButton::AccountButton(Ventari::IAuthorization* authorization, QWidget* pa
 {
     setAutoRaise(true);
     setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // The style's own menu arrow sits cramped in the button's corner; the text carries one instead.
+    setStyleSheet(QStringLiteral("QToolButton { padding: 2px 10px; }"
+                                 " QToolButton:hover, QToolButton:pressed { background: palette(midlight); border-radius: 3px; }"
+                                 " QToolButton::menu-indicator { image: none; width: 0; }"));
     m_who->setEnabled(false);
     m_menu->addAction(m_who);
     m_menu->addSeparator();
@@ -61,8 +65,8 @@ void AccountButton::onAuthorizationChanged()
     m_who->setText(statusText());
     if (signedIn) {
         const Ventari::StoredUserInfo user = m_authorization->userInfo();
-        setText(!user.isEmpty && !user.info.username.isEmpty() ? QStringLiteral("@%1").arg(user.info.username)
-                                                               : QStringLiteral("Signed in"));
+        setText(!user.isEmpty && !user.info.username.isEmpty() ? QStringLiteral("@%1 ▾").arg(user.info.username)
+                                                               : QStringLiteral("Signed in ▾"));
         setMenu(m_menu);
         setPopupMode(QToolButton::InstantPopup);
     } else {

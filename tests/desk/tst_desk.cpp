@@ -129,7 +129,7 @@ void tst_Desk::messagesAppearInTheFirstTab()
         QVERIFY(std::any_of(message.symbols.cbegin(), message.symbols.cend(),
                             [](const Ventari::SymbolInfo& symbol) { return symbol.symbol == QLatin1String("AAPL"); }));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->accountButton()->text(), QStringLiteral("@alice"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->accountButton()->text(), QStringLiteral("@alice ▾"), 10000);
     QCOMPARE(appleTab()->messages()->currentUserId(), m_aliceId);
 }
 
