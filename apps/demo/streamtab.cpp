@@ -129,10 +129,17 @@ void StreamTab::onEditDone()
 
 void StreamTab::onEditorChoicesChanged()
 {
-    if (!m_editor || m_state.value.isEmpty())
+    if (!m_editor)
         return;
+    // A value missing from the new choices (or none yet) falls back to the stream's first choice.
     stream()->setControlValue(m_editor, m_state.value);
-    emit stateChanged();
+    const QString shown = stream()->controlValue(m_editor);
+    if (shown.isEmpty() || shown == m_state.value) {
+        emit stateChanged();
+        return;
+    }
+    m_state.value = shown;
+    openModel();
 }
 
 void StreamTab::onStreamPicked(int index)

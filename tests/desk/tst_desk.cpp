@@ -77,6 +77,8 @@ private slots:
     void aLikeRoundTrips();
     void aGeneratedMessageArrivesWithThePoolsTicks();
     void notificationsPopUpInTheDesk();
+    void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
+    void aWatchListTabShowsTheFirstListOrTheChosenOne();
     void signingOutShowsWhatNeedsASignIn();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
@@ -201,6 +203,36 @@ void tst_Desk::notificationsPopUpInTheDesk()
     QVERIFY(inWindow.center().x() > m_window->width() / 2 && inWindow.center().y() > m_window->height() / 2);
     QTest::mouseClick(popups.first(), Qt::LeftButton);
     QTRY_VERIFY(notifications->popups().isEmpty());
+}
+
+void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne_data()
+{
+    const std::vector<Emulator::WatchList> lists = m_host->embeddedService()->store().watchListsOf(m_aliceId);
+    QVERIFY(lists.size() >= 2);
+    const Emulator::WatchList& first = lists.front();
+    const Emulator::WatchList& second = lists.back();
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("shownId");
+    QTest::addColumn<QString>("shownName");
+    QTest::newRow("nothing chosen") << QString() << QString::number(first.id) << QString::fromStdString(first.name);
+    QTest::newRow("an unknown list") << QStringLiteral("999999") << QString::number(first.id)
+                                            << QString::fromStdString(first.name);
+    QTest::newRow("the second list") << QString::number(second.id) << QString::number(second.id)
+                                     << QString::fromStdString(second.name);
+}
+
+void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, shownId);
+    QFETCH(QString, shownName);
+    StreamTab* tab = m_window->showStream({"watchlist", value, 0});
+    QTRY_COMPARE_WITH_TIMEOUT(tab->state().value, shownId, 10000);
+    QCOMPARE(tab->title(), shownName);
+    QTRY_VERIFY_WITH_TIMEOUT(tab->messages()->rowCount() > 0, 10000);
+    QVERIFY(tab->bannerText().isEmpty());
+    QCOMPARE(m_window->tabAt(m_window->tabCount() - 1), tab);
+    m_window->closeTab(m_window->tabCount() - 1);
 }
 
 void tst_Desk::signingOutShowsWhatNeedsASignIn()
