@@ -6,9 +6,32 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QEvent>
+#include <QtGui/QScreen>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QVBoxLayout>
 
 namespace Kelvar {
+
+namespace {
+
+// A window without a parent and without a kept place opens over the window the user works in,
+// not wherever the window system puts new windows.
+void centerOverActiveWindow(QWidget* window)
+{
+    QWidget* active = QApplication::activeWindow();
+    QRect area;
+    if (active && active != window)
+        area = active->frameGeometry();
+    else if (QScreen* screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    else
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(area.center());
+    window->move(frame.topLeft());
+}
+
+} // namespace
 
 void FloatWindow::setGeometryRegistryPath(const QString& name, int)
 {
@@ -31,13 +54,15 @@ void FloatWindow::windowShown()
         Corvane::IServiceApi* api = OrvaneServiceApi();
         api->addToCounter(api->openCounter(name.c_str()), 1);
     }
+    bool restored = false;
     if (!m_geometryName.isEmpty()) {
         if (SettingsStore* store = SettingsStore::of(QCoreApplication::instance())) {
             const QByteArray geometry = store->value("Geometry/" + m_geometryName.toUtf8()).toByteArray();
-            if (!geometry.isEmpty())
-                widget->restoreGeometry(geometry);
+            restored = !geometry.isEmpty() && widget->restoreGeometry(geometry);
         }
     }
+    if (!restored && !widget->parentWidget())
+        centerOverActiveWindow(widget);
     if (!m_resizeHorizontal)
         widget->setFixedWidth(widget->width());
     if (!m_resizeVertical)

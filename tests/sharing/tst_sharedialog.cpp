@@ -90,10 +90,11 @@ private:
     Ventari::VentariPlugin m_plugin;
 };
 
-// The host registers the theme bundle before any dialog is built.
+// The host registers the theme bundle before any dialog is built; the services come from each
+// test's own host, so only the plugin base's part of start-up runs here.
 void tst_ShareDialog::initTestCase()
 {
-    m_plugin.init();
+    m_plugin.Kelvar::PluginBase::init();
     QVERIFY(!Ventari::VentariPlugin::pluginStyleSheet().isEmpty());
 }
 
@@ -104,7 +105,7 @@ void tst_ShareDialog::init()
 
 void tst_ShareDialog::cleanupTestCase()
 {
-    m_plugin.term();
+    m_plugin.Kelvar::PluginBase::term();
 }
 
 void tst_ShareDialog::form()
@@ -138,10 +139,17 @@ void tst_ShareDialog::form()
     QVERIFY_NO_REPORTS(recorder);
 }
 
-// Shown as a host window: counted, fixed in size, its place kept; the editor has the focus.
+// Shown as a host window: counted, fixed in size, first over the window the user works in, then
+// where it was left; the editor has the focus.
 void tst_ShareDialog::hostWindow()
 {
     TestHost host;
+    QWidget desk;
+    desk.setGeometry(300, 200, 900, 700);
+    desk.show();
+    desk.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&desk));
+
     const qint64 shown = qMax<qint64>(0, Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")));
     ShareDialog dialog(nullptr);
     const ShareForm form{&dialog};
@@ -150,11 +158,18 @@ void tst_ShareDialog::hostWindow()
     QCOMPARE(Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")), shown + 1);
     QCOMPARE(dialog.focusWidget(), form.text);
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    const QPoint middle = dialog.frameGeometry().topLeft() + QPoint(dialog.frameGeometry().width() / 2,
+                                                                    dialog.frameGeometry().height() / 2);
+    QVERIFY2((middle - QPoint(750, 550)).manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(middle.x()).arg(middle.y())));
 
+    dialog.move(40, 30);
     QTest::mouseClick(form.closeButton, Qt::LeftButton);
     QVERIFY(dialog.isHidden());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(!host.settings().store()->value("Geometry/VentariShareDialog").toByteArray().isEmpty());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.pos(), QPoint(40, 30));
 }
 
 void tst_ShareDialog::characterCount_data()
