@@ -2,9 +2,29 @@
 
 #include <tessel/tavsymbol.h>
 
+#include <QtGui/QValidator>
+
+namespace {
+
+// Symbols are written in capitals whatever the user types.
+class CapitalsValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+} // namespace
+
 SymbolEditControl::SymbolEditControl(QWidget* parent)
     : QLineEdit(parent)
 {
+    setValidator(new CapitalsValidator(this));
     connect(this, &QLineEdit::returnPressed, this, &SymbolEditControl::onReturnPressed);
 }
 

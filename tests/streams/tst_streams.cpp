@@ -503,7 +503,8 @@ void tst_Streams::watchListsFollowAuthorization()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-// The end of an edit and the loss of focus reach the same slot; an empty symbol is no entry.
+// The end of an edit and the loss of focus reach the same slot, with the symbol in capitals as
+// the user typed it; an empty symbol is no entry.
 void tst_Streams::symbolEditorReportsToOneSlot()
 {
     StreamHost& host = this->host(false);
@@ -514,7 +515,7 @@ void tst_Streams::symbolEditorReportsToOneSlot()
     QVERIFY(!editor->allowEmptySymbols());
     QSignalSpy done(editor, SIGNAL(editDone(const QByteArray&, int)));
 
-    QTest::keyClicks(editor, QStringLiteral("RY:TC"));
+    QTest::keyClicks(editor, QStringLiteral("ry:Tc"));
     QTest::keyClick(editor, Qt::Key_Return);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(editor, &focusOut);
