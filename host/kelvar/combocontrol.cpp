@@ -30,8 +30,12 @@ ComboControl::ComboControl(CommonInputModel* model, QWidget* parent, bool rememb
     connect(m_lineEdit, &QLineEdit::editingFinished, this, &ComboControl::onEditingFinished);
     connect(m_comboBox, qOverload<int>(&QComboBox::activated), this, &ComboControl::onActivated);
     if (model) {
-        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, &ComboControl::onModelAboutToBeReset);
-        connect(model, &QAbstractItemModel::modelReset, this, &ComboControl::onModelReset);
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, &ComboControl::onModelAboutToChange);
+        connect(model, &QAbstractItemModel::modelReset, this, &ComboControl::onModelChanged);
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, &ComboControl::onModelAboutToChange);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &ComboControl::onModelChanged);
+        connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ComboControl::onModelAboutToChange);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &ComboControl::onModelChanged);
     }
 
     setValue(model ? model->defaultValue() : QByteArray());
@@ -75,13 +79,14 @@ void ComboControl::onActivated(int index)
     emit editDone(chosen);
 }
 
-// A reset clears the combo box's text; what the user sees stays.
-void ComboControl::onModelAboutToBeReset()
+// The combo box rewrites its text when its rows change (a reset clears it, a first row fills it),
+// also when another editor over the same model made the change; what the user sees stays.
+void ComboControl::onModelAboutToChange()
 {
-    m_valueBeforeReset = value();
+    m_valueBeforeChange = value();
 }
 
-void ComboControl::onModelReset()
+void ComboControl::onModelChanged()
 {
-    setValue(m_valueBeforeReset);
+    setValue(m_valueBeforeChange);
 }

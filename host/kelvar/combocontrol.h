@@ -3,6 +3,7 @@
 #include "hostglobal.h"
 
 #include <QtCore/QByteArray>
+#include <QtCore/QPointer>
 #include <QtWidgets/QWidget>
 
 class QComboBox;
@@ -34,15 +35,16 @@ private slots:
     void onReturnPressed();
     void onEditingFinished();
     void onActivated(int index);
-    void onModelAboutToBeReset();
-    void onModelReset();
+    void onModelAboutToChange();
+    void onModelChanged();
 
 private:
-    CommonInputModel* m_model;
+    // The model may belong to somebody who goes before this editor does.
+    QPointer<CommonInputModel> m_model;
     QComboBox* m_comboBox;
     QLineEdit* m_lineEdit;
     bool m_rememberEntries;
     bool m_reportEmptyEntries;
     bool m_finishingReturn = false;
-    QByteArray m_valueBeforeReset;
+    QByteArray m_valueBeforeChange;
 };

@@ -374,6 +374,9 @@ void tst_Streams::userEditorAcrossRestart()
     QCOMPARE(editor->minimumWidth(), 120);
     QCOMPARE(editor->maximumWidth(), 120);
     QCOMPARE(stream->controlValue(editor), QString());
+    // A second editor over the same names keeps what is typed in it while the first one adds.
+    auto* other = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QTest::keyClicks(other->comboBox(), QStringLiteral("bo"));
 
     QStringList values;
     for (const char* name : {"carol", "dave", "carol"}) {
@@ -385,17 +388,23 @@ void tst_Streams::userEditorAcrossRestart()
     enter(editor, QString());
     QCOMPARE(window.edits.size(), 3);
     QCOMPARE(comboItems(editor), (QStringList{"carol", "dave"}));
+    QCOMPARE(stream->controlValue(other), QStringLiteral("bo"));
 
     host.restartRegistry(true);
     stream = host.stream("user");
     editor = qobject_cast<ComboControl*>(stream->createIdControl(&window, SLOT(onEditDone())));
+    QCOMPARE(comboItems(editor), (QStringList{"carol", "dave"}));
+    // An editor from before the restart outlives the names it showed: its entry is still reported.
+    enter(other, QStringLiteral("bob"));
+    QCOMPARE(window.edits.size(), 4);
+    QCOMPARE(comboItems(other), QStringList());
     QCOMPARE(comboItems(editor), (QStringList{"carol", "dave"}));
 
     // A choice from the list is a finished entry too, and moves up.
     editor->comboBox()->showPopup();
     editor->comboBox()->view()->setCurrentIndex(editor->comboBox()->model()->index(1, 0));
     QTest::keyClick(editor->comboBox()->view(), Qt::Key_Return);
-    QCOMPARE(window.edits.size(), 4);
+    QCOMPARE(window.edits.size(), 5);
     QCOMPARE(stream->controlValue(editor), QStringLiteral("dave"));
     QCOMPARE(comboItems(editor), (QStringList{"dave", "carol"}));
 
