@@ -91,6 +91,8 @@ void VentariModel::unlikeMessage(int id)
 void VentariModel::forceUpdateData()
 {
     VentariStreamAction* action = createStreamAction(1);
+    if (!action)
+        return;
     connectDefaultStreamAction(action);
     VR_VERIFY(connect(action, SIGNAL(following(bool)), this, SLOT(setFollow(bool))));
     execute(action);
@@ -101,6 +103,8 @@ void VentariModel::loadOldMessages()
     if (m_messages.isEmpty())
         return;
     VentariStreamAction* action = createStreamAction(1);
+    if (!action)
+        return;
     action->setMaxId(m_messages.at(0).id);
     VR_VERIFY(connect(action, SIGNAL(dataObtained(Ventari::Messages)), this, SLOT(onOldMessagesActionData(Ventari::Messages))));
     VR_VERIFY(connect(action, SIGNAL(error(const ResponseError&)), this, SLOT(onError(const ResponseError&))));
@@ -115,7 +119,7 @@ bool VentariModel::isFinished() const
 
 void VentariModel::follow(bool follow)
 {
-    if (m_subjectId == -1 || !m_stream)
+    if (m_subjectId == -1 || !m_stream || !servicesRunning())
         return;
     const QByteArray streamId = m_stream->id();
     int kind = 0;
@@ -268,13 +272,24 @@ void VentariModel::mergeMessages(const Messages& incoming)
 void VentariModel::requestRefreshData()
 {
     VentariStreamAction* action = createStreamAction(2);
+    if (!action)
+        return;
     connectDefaultStreamAction(action);
     execute(action);
 }
 
 VentariStreamAction* VentariModel::createStreamAction(int priority)
 {
+    if (!servicesRunning())
+        return nullptr;
     return new VentariStreamAction(m_stream, m_streamValue, m_filterIndex, priority);
+}
+
+// The streams go with the action handler when the plugin ends; a model that a host still holds
+// then must not read its stream.
+bool VentariModel::servicesRunning() const
+{
+    return VentariActionHandler::instance() != nullptr;
 }
 
 void VentariModel::connectDefaultStreamAction(VentariStreamAction* action)

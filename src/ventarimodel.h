@@ -73,6 +73,7 @@ private:
     void mergeMessages(const Messages& incoming);
     void requestRefreshData();
     VentariStreamAction* createStreamAction(int priority);
+    bool servicesRunning() const;
     void connectDefaultStreamAction(VentariStreamAction* action);
     void sendLikeUnlike(int operation, int id);
     void execute(VentariAbstractAction* action);

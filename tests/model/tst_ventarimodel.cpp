@@ -222,6 +222,7 @@ private slots:
     void olderPageAtTheFront();
     void requestLimitExceeded();
     void destroyedModelDropsItsQueuedRequests();
+    void modelOutlivesThePluginsServices();
 
 private:
     // Alice's host, kept from test to test.
@@ -758,6 +759,27 @@ void tst_VentariModel::destroyedModelDropsItsQueuedRequests()
     QCOMPARE(requestCount(QStringLiteral("streams/symbol/AAPL.json")), 0);
     QCOMPARE(requestCount(QStringLiteral("streams/symbol/MSFT.json")), 3);
     QVERIFY(recorder.reports().isEmpty());
+}
+
+// A host may hold a model after the plugin has ended: its commands then reach no stream and send
+// nothing, each saying why.
+void tst_VentariModel::modelOutlivesThePluginsServices()
+{
+    auto held = loadedModel("symbol", "AAPL");
+    QVERIFY(held);
+    QVERIFY(QMetaObject::invokeMethod(held->model.get(), "onStreamId", Q_ARG(int, symbolId("AAPL"))));
+    const int newest = held->model->messages().last().id;
+    m_hosts.reset();
+    ReportRecorder recorder;
+
+    held->model->forceUpdateData();
+    held->model->loadOldMessages();
+    held->model->follow(false);
+    held->model->likeMessage(newest);
+    const QString gone = QStringLiteral("s_instance");
+    QCOMPARE(recorder.reportTexts(), (QStringList{gone, gone, gone, gone}));
+    QCOMPARE(held->model->messageById(newest).id, newest);
+    held.reset();
 }
 
 QTEST_MAIN(tst_VentariModel)
