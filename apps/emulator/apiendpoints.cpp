@@ -91,20 +91,25 @@ void ApiEndpoints::addRoutes(Router& router)
                [this](const Call& c) { return userInfo(c); });
 }
 
+// A link counts as the service's link length, or as itself when it is shorter.
 std::size_t ApiEndpoints::countedLength(const std::string& body) const
 {
+    const std::string_view text(body);
+    const std::size_t linkLength = static_cast<std::size_t>(m_limits.urlSymbols);
     std::size_t length = 0;
     std::size_t pos = 0;
-    while (pos < body.size()) {
-        if (body.compare(pos, 7, "http://") == 0 || body.compare(pos, 8, "https://") == 0) {
-            while (pos < body.size() && !std::isspace(static_cast<unsigned char>(body[pos])))
-                ++pos;
-            length += static_cast<std::size_t>(m_limits.urlSymbols);
-            continue;
+    while (pos < text.size()) {
+        const std::size_t link = std::min(text.find("http://", pos), text.find("https://", pos));
+        if (link == std::string_view::npos) {
+            length += Forms::codePointCount(text.substr(pos));
+            break;
         }
-        if ((static_cast<unsigned char>(body[pos]) & 0xC0) != 0x80)
-            ++length;
-        ++pos;
+        std::size_t end = link;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])))
+            ++end;
+        length += Forms::codePointCount(text.substr(pos, link - pos));
+        length += std::min(Forms::codePointCount(text.substr(link, end - link)), linkLength);
+        pos = end;
     }
     return length;
 }

@@ -356,6 +356,9 @@ void tst_Emulator::answers_data()
     share("share 140 letters", "body=" + QByteArray("%C3%BC").repeated(140), 200);
     share("share link counts 20", "body=" + QByteArray(120, 'x') + link, 200);
     share("share link and 121", "body=" + QByteArray(121, 'x') + link, 422);
+    share("share short link as itself", "body=" + QByteArray(130, 'x') + "+http://a", 200);
+    share("share two links", "body=" + QByteArray(99, 'x') + link + "+" + link, 200);
+    share("share two links and 100", "body=" + QByteArray(100, 'x') + link + "+" + link, 422);
     share("share not UTF-8", "body=%FF%FE", 400);
     share("share broken escape", "body=100%", 400);
     share("reply to nothing", "body=hi&in_reply_to_message_id=5", 404);
