@@ -16,7 +16,6 @@ public:
     explicit StreamIdInputModel(const QByteArray& settingsKey);
     ~StreamIdInputModel() override;
 
-    QByteArray settingsKey() const { return m_settingsKey; }
     void setItems(const QList<QByteArray>& items);
 
     QByteArray defaultValue() const override;

@@ -19,8 +19,6 @@ public:
     void setControlValue(QWidget* control, const QString& value) const override;
     bool canFollow() const override;
 
-    StreamIdInputModel* inputModel() const { return m_inputModel; }
-
 private:
     Q_DISABLE_COPY(VentariUserStream)
 

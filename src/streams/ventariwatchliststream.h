@@ -25,7 +25,6 @@ public:
     void setControlValue(QWidget* control, const QString& value) const override;
     bool canFollow() const override;
 
-    StreamIdInputModel* inputModel() const { return m_inputModel; }
     WatchLists lists() const { return m_lists; }
 
 private slots:
