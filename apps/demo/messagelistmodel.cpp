@@ -115,11 +115,24 @@ void MessageListModel::onMessagesAdded(const QList<int>& ids)
 void MessageListModel::onMessagesRemoved(const QList<int>& ids)
 {
     QVector<int> rows;
+    int firstKept = m_rows.size();
+    int lastKept = -1;
     for (int id : ids) {
         const int row = rowOfMessage(id);
-        if (row != -1)
+        if (row == -1)
+            continue;
+        // A merge reports the messages above a gap it fills as removed and added again; their
+        // rows stay, so that the view keeps what is read in place.
+        if (m_source->containsMessage(id)) {
+            m_rows[row] = m_source->messageById(id);
+            firstKept = qMin(firstKept, row);
+            lastKept = qMax(lastKept, row);
+        } else {
             rows.append(row);
+        }
     }
+    if (lastKept != -1)
+        emit dataChanged(index(firstKept), index(lastKept));
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     // From the bottom up, a block of neighbouring rows at a time, so earlier rows keep their numbers.
     for (int first = 0; first < rows.size();) {

@@ -132,6 +132,7 @@ private slots:
     void newMessagesDoNotMoveWhatIsRead();
     void atTheTopNewMessagesComeIntoView();
     void removalsAboveDoNotMoveWhatIsRead();
+    void aGapFilledBelowDoesNotMoveWhatIsRead();
     void olderMessagesOneRequestAtATime();
     void anEmptyOlderPageEndsTheStream();
 
@@ -201,8 +202,10 @@ void tst_MessageList::rowsFollowThePages_data()
                                                             << QStringList{"-1..3"};
     QTest::newRow("deletions apart go bottom first") << "10 12 14 16 20" << "10 14 20" << Ids{20, 14, 10}
                                                      << QStringList{"-3..3", "-1..1"};
-    QTest::newRow("a message between stored ones: removed and back")
-        << "10 20 30" << "10 20 25 30" << Ids{30, 25, 20, 10} << QStringList{"-0..0", "+0..1"};
+    QTest::newRow("a message between stored ones: the rows above stay")
+        << "10 20 30" << "10 20 25 30" << Ids{30, 25, 20, 10} << QStringList{"~0", "+1..1"};
+    QTest::newRow("a gap filled under a like") << "10 20 30 40" << "10 15 20 30+7 40" << Ids{40, 30, 20, 15, 10}
+                                               << QStringList{"~0", "~1", "~2", "+3..3"};
     QTest::newRow("a like changes its row in place") << "10 20 30" << "10 20+7 30" << Ids{30, 20, 10}
                                                      << QStringList{"~1"};
     QTest::newRow("a refresh that changes nothing") << "10 20 30" << "10 20 30" << Ids{30, 20, 10} << QStringList{};
@@ -369,6 +372,33 @@ void tst_MessageList::removalsAboveDoNotMoveWhatIsRead()
 
     QCOMPARE(topMessage(), before);
     QCOMPARE(m_view->unseenCount(), 1);
+}
+
+void tst_MessageList::aGapFilledBelowDoesNotMoveWhatIsRead()
+{
+    QVERIFY(showList());
+    scrollTo(1500);
+    const QPair<int, int> before = topMessage();
+    const int value = m_view->verticalScrollBar()->value();
+    const int gap = before.first - 5;
+    QVERIFY(gap > 100);
+    m_source->deliver(ids(100, gap - 1) + QLatin1Char(' ') + ids(gap + 1, 159));
+    QCOMPARE(m_list->rowOfMessage(gap), -1);
+    QCOMPARE(topMessage(), before);
+
+    // The message comes back: the merge reports every newer one, the top one too, as gone and back.
+    RowRecorder recorder(m_list.get());
+    m_source->deliver(ids(100, 159));
+    QCoreApplication::processEvents();
+
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->verticalScrollBar()->value(), value);
+    QCOMPARE(m_view->unseenCount(), 0);
+    QStringList events;
+    for (int row = 0; row < 159 - gap; ++row)
+        events << QStringLiteral("~%1").arg(row);
+    events << QStringLiteral("+%1..%1").arg(159 - gap);
+    QCOMPARE(recorder.events, events);
 }
 
 void tst_MessageList::olderMessagesOneRequestAtATime()
