@@ -206,11 +206,13 @@ void StreamTab::onAnswered()
     updateFollowButton();
 }
 
+// A forced update would start one more refresh chain for good; a model opened afresh loads
+// anew, unless another tab holds it and it is working anyway.
 void StreamTab::onRetry()
 {
-    m_ui->banner->hide();
-    if (m_model)
-        m_model->forceUpdateData();
+    m_messages->setSource({});
+    m_model.reset();
+    openModel();
 }
 
 void StreamTab::onSignIn()

@@ -8,6 +8,7 @@
 
 #include <emulator/service.h>
 #include <iauthorization.h>
+#include <iventarimodel.h>
 #include <iventariservice.h>
 #include <kelvar/notifications.h>
 #include <requestspool.h>
@@ -79,6 +80,7 @@ private slots:
     void notificationsPopUpInTheDesk();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
+    void retryOpensTheStreamAfresh();
     void signingOutShowsWhatNeedsASignIn();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
@@ -232,6 +234,25 @@ void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne()
     QTRY_VERIFY_WITH_TIMEOUT(tab->messages()->rowCount() > 0, 10000);
     QVERIFY(tab->bannerText().isEmpty());
     QCOMPARE(m_window->tabAt(m_window->tabCount() - 1), tab);
+    m_window->closeTab(m_window->tabCount() - 1);
+}
+
+void tst_Desk::retryOpensTheStreamAfresh()
+{
+    StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("NOSUCHX"), 0});
+    QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
+    const QWeakPointer<Ventari::IVentariModel> failed = tab->messages()->source();
+    auto* retry = tab->findChild<QPushButton*>(QStringLiteral("bannerRetry"));
+    QVERIFY(retry->isVisible());
+
+    QTest::mouseClick(retry, Qt::LeftButton);
+
+    // Forcing the failed model to update would have kept it, with one more refresh chain for good.
+    QVERIFY(failed.isNull());
+    QVERIFY(tab->messages()->source());
+    QVERIFY(tab->bannerText().isEmpty());
+    QCOMPARE(tab->view()->placeholderText(), QStringLiteral("Loading messages…"));
+    QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
     m_window->closeTab(m_window->tabCount() - 1);
 }
 
