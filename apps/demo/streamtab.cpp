@@ -45,7 +45,7 @@ StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, QWid
     connect(m_ui->shareScreenshotButton, &QPushButton::clicked, this, &StreamTab::onShareScreenshot);
     connect(m_ui->bannerRetry, &QPushButton::clicked, this, &StreamTab::onRetry);
     connect(m_ui->bannerSignIn, &QPushButton::clicked, this, &StreamTab::onSignIn);
-    connect(m_ui->bannerClose, &QToolButton::clicked, m_ui->banner, &QWidget::hide);
+    connect(m_ui->bannerClose, &QToolButton::clicked, this, &StreamTab::onBannerClosed);
     connect(m_messages, &MessageListModel::errorOccurred, this, &StreamTab::onModelError);
     connect(m_messages, &MessageListModel::answered, this, &StreamTab::onAnswered);
     connect(m_messages, &MessageListModel::followStateChanged, this, &StreamTab::onFollowStateChanged);
@@ -107,7 +107,7 @@ MessageListView* StreamTab::view() const
 
 QString StreamTab::bannerText() const
 {
-    return m_ui->banner->isVisible() ? m_ui->bannerText->text() : QString();
+    return m_ui->banner->isHidden() ? QString() : m_ui->bannerText->text();
 }
 
 void StreamTab::focusEditor()
@@ -193,6 +193,7 @@ void StreamTab::onModelError(const QString& text)
 {
     Ventari::IVentariStream* current = stream();
     const bool needsSignIn = current && current->authorizationMode() == 2 && !authorization()->isAuthorized();
+    m_failure = text;
     showBanner(needsSignIn ? QStringLiteral("%1 Sign in to see %2.").arg(text, current->name()) : text);
     m_ui->bannerSignIn->setVisible(needsSignIn);
     m_ui->bannerRetry->setVisible(!needsSignIn);
@@ -201,6 +202,7 @@ void StreamTab::onModelError(const QString& text)
 
 void StreamTab::onAnswered()
 {
+    m_failure.clear();
     m_ui->banner->hide();
     updatePlaceholder();
     updateFollowButton();
@@ -213,6 +215,12 @@ void StreamTab::onRetry()
     m_messages->setSource({});
     m_model.reset();
     openModel();
+}
+
+void StreamTab::onBannerClosed()
+{
+    m_ui->banner->hide();
+    updatePlaceholder();
 }
 
 void StreamTab::onSignIn()
@@ -313,6 +321,7 @@ void StreamTab::openModel()
     else
         m_model.reset();
     m_ui->banner->hide();
+    m_failure.clear();
     m_messages->setSource(m_model);
     updateFollowButton();
     updatePlaceholder();
@@ -345,8 +354,10 @@ void StreamTab::updatePlaceholder()
     else if (!m_model)
         text = current->id() == "watchlist" ? QStringLiteral("Pick one of your watch lists above.")
                                             : QStringLiteral("Enter a %1 above and press Enter.").arg(current->name().toLower());
-    else if (m_ui->banner->isVisible() && m_messages->rowCount() == 0)
+    else if (!m_ui->banner->isHidden() && m_messages->rowCount() == 0)
         text = QString();
+    else if (!m_failure.isEmpty() && m_messages->rowCount() == 0)
+        text = m_failure;
     else if (!m_messages->hasAnswered())
         text = QStringLiteral("Loading messages…");
     else

@@ -64,6 +64,7 @@ private slots:
     void onModelError(const QString& text);
     void onAnswered();
     void onRetry();
+    void onBannerClosed();
     void onSignIn();
     void onLikeClicked(int messageId, bool liked);
     void onReplyClicked(int messageId, const QString& username);
@@ -92,5 +93,6 @@ private:
     QPointer<QWidget> m_editor;
     QSharedPointer<Ventari::IVentariModel> m_model;
     TabState m_state;
+    QString m_failure; // the model's error, until it answers
     bool m_settingUp = false;
 };

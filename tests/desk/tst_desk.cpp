@@ -20,6 +20,7 @@
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QToolButton>
 
 #include <algorithm>
 
@@ -81,6 +82,7 @@ private slots:
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
     void retryOpensTheStreamAfresh();
+    void aBackgroundTabShowsItsError();
     void signingOutShowsWhatNeedsASignIn();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
@@ -253,6 +255,20 @@ void tst_Desk::retryOpensTheStreamAfresh()
     QVERIFY(tab->bannerText().isEmpty());
     QCOMPARE(tab->view()->placeholderText(), QStringLiteral("Loading messages…"));
     QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
+    m_window->closeTab(m_window->tabCount() - 1);
+}
+
+void tst_Desk::aBackgroundTabShowsItsError()
+{
+    StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("NOSUCHY"), 0});
+    m_window->showStream(appleTab()->state());
+    QVERIFY(!tab->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
+    QCOMPARE(tab->view()->placeholderText(), QString());
+
+    tab->findChild<QToolButton*>(QStringLiteral("bannerClose"))->click();
+    QVERIFY(tab->bannerText().isEmpty());
+    QCOMPARE(tab->view()->placeholderText(), QStringLiteral("Stream not found."));
     m_window->closeTab(m_window->tabCount() - 1);
 }
 
