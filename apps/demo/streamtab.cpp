@@ -191,12 +191,8 @@ void StreamTab::onShareScreenshot()
 
 void StreamTab::onModelError(const QString& text)
 {
-    Ventari::IVentariStream* current = stream();
-    const bool needsSignIn = current && current->authorizationMode() == 2 && !authorization()->isAuthorized();
     m_failure = text;
-    showBanner(needsSignIn ? QStringLiteral("%1 Sign in to see %2.").arg(text, current->name()) : text);
-    m_ui->bannerSignIn->setVisible(needsSignIn);
-    m_ui->bannerRetry->setVisible(!needsSignIn);
+    showBanner(text, false);
     updatePlaceholder();
 }
 
@@ -223,11 +219,10 @@ void StreamTab::onBannerClosed()
     updatePlaceholder();
 }
 
+// The stream opens once the authorization changes; others reload once the user record does.
 void StreamTab::onSignIn()
 {
-    // The models reload by themselves once the user record changes.
-    if (authorization()->authorize())
-        m_ui->banner->hide();
+    authorization()->authorize();
 }
 
 void StreamTab::onLikeClicked(int messageId, bool liked)
@@ -260,9 +255,14 @@ void StreamTab::onUserClicked(const QString& username)
     emit openRequested({"user", username, 0});
 }
 
+// A stream for signed-in users lets go of the last user's messages, and opens for the next one.
 void StreamTab::onAuthorizationChanged()
 {
-    updateFollowButton();
+    Ventari::IVentariStream* current = stream();
+    if (current && current->authorizationMode() == 2)
+        openModel();
+    else
+        updateFollowButton();
 }
 
 void StreamTab::onUserInfoChanged()
@@ -316,13 +316,15 @@ void StreamTab::rebuildFilters()
 void StreamTab::openModel()
 {
     Ventari::IVentariStream* current = stream();
-    if (current && (!current->needsId() || !m_state.value.isEmpty()))
+    if (current && !waitsForSignIn() && (!current->needsId() || !m_state.value.isEmpty()))
         m_model = m_service->model(current, m_state.value.toUtf8(), m_state.filterIndex);
     else
         m_model.reset();
     m_ui->banner->hide();
     m_failure.clear();
     m_messages->setSource(m_model);
+    if (waitsForSignIn())
+        showBanner(signInText(), true);
     updateFollowButton();
     updatePlaceholder();
     emit stateChanged();
@@ -351,11 +353,13 @@ void StreamTab::updatePlaceholder()
     QString text;
     if (!current)
         text = QStringLiteral("No such stream.");
+    else if (!m_ui->banner->isHidden() && m_messages->rowCount() == 0)
+        text = QString();
+    else if (waitsForSignIn())
+        text = signInText();
     else if (!m_model)
         text = current->id() == "watchlist" ? QStringLiteral("Pick one of your watch lists above.")
                                             : QStringLiteral("Enter a %1 above and press Enter.").arg(current->name().toLower());
-    else if (!m_ui->banner->isHidden() && m_messages->rowCount() == 0)
-        text = QString();
     else if (!m_failure.isEmpty() && m_messages->rowCount() == 0)
         text = m_failure;
     else if (!m_messages->hasAnswered())
@@ -365,10 +369,23 @@ void StreamTab::updatePlaceholder()
     m_ui->messages->setPlaceholderText(text);
 }
 
-void StreamTab::showBanner(const QString& text)
+void StreamTab::showBanner(const QString& text, bool signIn)
 {
     m_ui->bannerText->setText(text);
+    m_ui->bannerSignIn->setVisible(signIn);
+    m_ui->bannerRetry->setVisible(!signIn);
     m_ui->banner->show();
+}
+
+bool StreamTab::waitsForSignIn() const
+{
+    Ventari::IVentariStream* current = stream();
+    return current && current->authorizationMode() == 2 && !authorization()->isAuthorized();
+}
+
+QString StreamTab::signInText() const
+{
+    return QStringLiteral("Sign in to see %1.").arg(stream()->name());
 }
 
 bool StreamTab::ensureSignedIn()

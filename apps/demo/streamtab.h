@@ -83,7 +83,11 @@ private:
     void openModel();
     void updateFollowButton();
     void updatePlaceholder();
-    void showBanner(const QString& text);
+    // signIn: the banner offers to sign in rather than to retry.
+    void showBanner(const QString& text, bool signIn);
+    // The stream is for signed-in users and nobody is signed in.
+    bool waitsForSignIn() const;
+    QString signInText() const;
     bool ensureSignedIn();
     QString subjectText() const;
 
