@@ -12,29 +12,16 @@
 #include <QtWidgets/QMessageBox>
 
 #include <cstdio>
-#include <cstring>
-#include <vector>
 
 namespace {
 
-bool wantsOption(int argc, char** argv, const char* option)
-{
-    const std::size_t length = std::strlen(option);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], option, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
-            return true;
-    }
-    return false;
-}
-
 // Without a display Qt would abort; a screenshot run does without one, anything else says how to.
-bool prepareDisplay(int argc, char** argv)
+bool prepareDisplay(const DeskOptions& options)
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || wantsOption(argc, argv, "--help")
-        || wantsOption(argc, argv, "-h"))
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
-    if (wantsOption(argc, argv, "--screenshot")) {
+    if (!options.screenshotFile.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         return true;
     }
@@ -45,26 +32,6 @@ bool prepareDisplay(int argc, char** argv)
 }
 
 QtMessageHandler s_qtHandler = nullptr;
-
-// Qt takes "--plugin" for its own input plugins; the desk's option is kept from it and handed
-// back after Qt has taken its own options.
-std::vector<char*> withoutPluginOption(int argc, char** argv, QStringList* pluginOptions)
-{
-    std::vector<char*> kept;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strcmp(argv[i], "--plugin") == 0) {
-            *pluginOptions << QString::fromLocal8Bit(argv[i]);
-            if (i + 1 < argc)
-                *pluginOptions << QString::fromLocal8Bit(argv[++i]);
-        } else if (i > 0 && std::strncmp(argv[i], "--plugin=", 9) == 0) {
-            *pluginOptions << QString::fromLocal8Bit(argv[i]);
-        } else {
-            kept.push_back(argv[i]);
-        }
-    }
-    kept.push_back(nullptr);
-    return kept;
-}
 
 // The offscreen platform says this of every top-level window; nothing is wrong.
 void dropPlatformChatter(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -87,27 +54,31 @@ int main(int argc, char** argv)
 {
     QElapsedTimer startUp;
     startUp.start();
-    if (!prepareDisplay(argc, argv))
+    DeskOptions options;
+    {
+        // The options are read before the application is made, which aborts without a display.
+        QCoreApplication reader(argc, argv);
+        QString errorText;
+        QString helpText;
+        if (!DeskOptions::parse(QCoreApplication::arguments(), &options, &errorText, &helpText)) {
+            if (!helpText.isEmpty()) {
+                std::fputs(qPrintable(helpText), stdout);
+                return 0;
+            }
+            std::fprintf(stderr, "ventari-desk: %s\nSee ventari-desk --help.\n", qPrintable(errorText));
+            return 2;
+        }
+    }
+    if (!prepareDisplay(options))
         return 1;
     s_qtHandler = qInstallMessageHandler(dropPlatformChatter);
-    QStringList pluginOptions;
-    std::vector<char*> qtArguments = withoutPluginOption(argc, argv, &pluginOptions);
-    int qtArgumentCount = int(qtArguments.size()) - 1;
-    QApplication application(qtArgumentCount, qtArguments.data());
+    // The command line is the desk's; Qt would take "--plugin" for its own. Qt's settings come
+    // from the environment.
+    int qtArgumentCount = 1;
+    QApplication application(qtArgumentCount, argv);
     QApplication::setApplicationName(QStringLiteral("ventari-desk"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ventari Desk"));
 
-    DeskOptions options;
-    QString errorText;
-    QString helpText;
-    if (!DeskOptions::parse(QApplication::arguments() + pluginOptions, &options, &errorText, &helpText)) {
-        if (!helpText.isEmpty()) {
-            std::fputs(qPrintable(helpText), stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "ventari-desk: %s\nSee ventari-desk --help.\n", qPrintable(errorText));
-        return 2;
-    }
     const bool headless = !options.screenshotFile.isEmpty() || options.quitAfterSeconds > 0;
 
     DeskTheme::apply(options.theme, &application);

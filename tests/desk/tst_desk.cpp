@@ -51,18 +51,38 @@ int likePixels(MessageListView* view, const QRect& rect)
     return colourPixels(view->viewport()->grab(rect).toImage(), DeskTheme::current().like);
 }
 
-// Runs the real program offscreen with its configuration under home; its exit code and error output.
-QPair<int, QString> runDesk(const QTemporaryDir& home, const QStringList& arguments)
+struct DeskRun
+{
+    int code = -1; // -1: it crashed or did not finish
+    QString output;
+    QString errors;
+};
+
+// Runs the real program with its configuration under home, on the given Qt platform (empty: none
+// and no display either); its exit code and output.
+DeskRun runDesk(const QTemporaryDir& home, const QStringList& arguments,
+                const QString& platform = QStringLiteral("offscreen"))
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (platform.isEmpty())
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    else
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
     QProcess desk;
     desk.setProcessEnvironment(environment);
     desk.start(QStringLiteral(VENTARI_DESK_PROGRAM), arguments);
-    if (!desk.waitForFinished(60000) || desk.exitStatus() != QProcess::NormalExit)
-        return {-1, QStringLiteral("did not finish")};
-    return {desk.exitCode(), QString::fromLocal8Bit(desk.readAllStandardError())};
+    DeskRun run;
+    if (!desk.waitForFinished(60000) || desk.exitStatus() != QProcess::NormalExit) {
+        run.errors = QStringLiteral("crashed or did not finish");
+        return run;
+    }
+    run.code = desk.exitCode();
+    run.output = QString::fromLocal8Bit(desk.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(desk.readAllStandardError());
+    return run;
 }
 
 } // namespace
@@ -88,6 +108,8 @@ private slots:
     void signingOutShowsWhatNeedsASignIn();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
+    void theProgramReadsItsOptionsWithoutADisplay_data();
+    void theProgramReadsItsOptionsWithoutADisplay();
 
 private:
     StreamTab* appleTab() const { return m_window->tabAt(0); }
@@ -309,8 +331,8 @@ void tst_Desk::theProgramWritesAScreenshotAndQuits()
     QTemporaryDir home;
     const QString shot = home.filePath(QStringLiteral("desk.png"));
     const auto run = runDesk(home, {"--screenshot", shot, "--quit-after", "5", "--generate", "0", "--user", "screenshooter"});
-    QVERIFY2(run.first == 0, qPrintable(run.second));
-    QVERIFY2(run.second.contains(QStringLiteral("wrote")), qPrintable(run.second));
+    QVERIFY2(run.code == 0, qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(QStringLiteral("wrote")), qPrintable(run.errors));
 
     QImageReader reader(shot);
     QCOMPARE(reader.format(), QByteArray("png"));
@@ -329,9 +351,38 @@ void tst_Desk::aMissingPluginIsReportedNotACrash()
     QTemporaryDir home;
     const QString missing = home.filePath(QStringLiteral("nowhere"));
     const auto run = runDesk(home, {"--plugin", missing, "--quit-after", "5"});
-    QCOMPARE(run.first, 1);
-    QVERIFY2(run.second.contains(missing), qPrintable(run.second));
-    QVERIFY2(run.second.contains(QStringLiteral("could not be loaded")), qPrintable(run.second));
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.errors.contains(missing), qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(QStringLiteral("could not be loaded")), qPrintable(run.errors));
+}
+
+void tst_Desk::theProgramReadsItsOptionsWithoutADisplay_data()
+{
+    QTest::addColumn<QString>("platform"); // empty: none
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("output"); // help on standard output, complaints on standard error
+
+    QTest::newRow("help") << QString() << QStringList{"--help"} << 0 << "  --screenshot <FILE>";
+    QTest::newRow("help, unknown platform") << "nosuchplatform" << QStringList{"-h"} << 0 << "  --quit-after <SECONDS>";
+    QTest::newRow("unknown option") << QString() << QStringList{"--colour"} << 2 << "ventari-desk: Unknown option 'colour'.";
+    QTest::newRow("bad value, unknown platform") << "nosuchplatform" << QStringList{"--theme", "blue"} << 2
+                                                 << "--theme is dark or light, not \"blue\"";
+    QTest::newRow("the desk's own --plugin") << QString() << QStringList{"--plugin"} << 2
+                                             << "Missing value after '--plugin'.";
+}
+
+void tst_Desk::theProgramReadsItsOptionsWithoutADisplay()
+{
+    QFETCH(QString, platform);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, output);
+    QTemporaryDir home;
+    const DeskRun run = runDesk(home, arguments, platform);
+    QVERIFY2(run.code == code, qPrintable(QStringLiteral("%1: %2").arg(run.code).arg(run.errors)));
+    const QString written = code == 0 ? run.output : run.errors;
+    QVERIFY2(written.contains(output), qPrintable(written));
 }
 
 int main(int argc, char** argv)
