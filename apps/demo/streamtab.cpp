@@ -50,12 +50,14 @@ StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, QWid
     connect(m_messages, &MessageListModel::answered, this, &StreamTab::onAnswered);
     connect(m_messages, &MessageListModel::followStateChanged, this, &StreamTab::onFollowStateChanged);
 
+    // Clicks come in once the view is done with the mouse: they may open a modal dialog, during
+    // which refreshes change the rows under it.
     MessageDelegate* delegate = m_ui->messages->messageDelegate();
-    connect(delegate, &MessageDelegate::likeClicked, this, &StreamTab::onLikeClicked);
-    connect(delegate, &MessageDelegate::replyClicked, this, &StreamTab::onReplyClicked);
-    connect(delegate, &MessageDelegate::linkClicked, this, &StreamTab::onLinkClicked);
-    connect(delegate, &MessageDelegate::symbolClicked, this, &StreamTab::onSymbolClicked);
-    connect(delegate, &MessageDelegate::userClicked, this, &StreamTab::onUserClicked);
+    connect(delegate, &MessageDelegate::likeClicked, this, &StreamTab::onLikeClicked, Qt::QueuedConnection);
+    connect(delegate, &MessageDelegate::replyClicked, this, &StreamTab::onReplyClicked, Qt::QueuedConnection);
+    connect(delegate, &MessageDelegate::linkClicked, this, &StreamTab::onLinkClicked, Qt::QueuedConnection);
+    connect(delegate, &MessageDelegate::symbolClicked, this, &StreamTab::onSymbolClicked, Qt::QueuedConnection);
+    connect(delegate, &MessageDelegate::userClicked, this, &StreamTab::onUserClicked, Qt::QueuedConnection);
 
     authorization()->subscribe("authorizationChanged", this, "onAuthorizationChanged");
     authorization()->subscribe("userInfoChanged", this, "onUserInfoChanged");
@@ -228,6 +230,9 @@ void StreamTab::onSignIn()
 void StreamTab::onLikeClicked(int messageId, bool liked)
 {
     if (!m_model || !ensureSignedIn())
+        return;
+    // While the user signed in, a refresh may have taken the message away.
+    if (!m_model || !m_model->containsMessage(messageId))
         return;
     if (liked)
         m_model->unlikeMessage(messageId);

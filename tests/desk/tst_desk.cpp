@@ -8,6 +8,9 @@
 
 #include "dialogplayer.h"
 
+#include <authorization/authorizationdialog.h>
+#include <corvane/corvanesink.h>
+
 #include <emulator/service.h>
 #include <iauthorization.h>
 #include <iventarimodel.h>
@@ -20,6 +23,9 @@
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QImageReader>
 #include <QtTest/QtTest>
+#include <QtWebKitWidgets/QWebFrame>
+#include <QtWebKitWidgets/QWebPage>
+#include <QtWebKitWidgets/QWebView>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QToolButton>
@@ -106,6 +112,7 @@ private slots:
     void retryOpensTheStreamAfresh();
     void aBackgroundTabShowsItsError();
     void signingOutShowsWhatNeedsASignIn();
+    void aLikeSignedOutSignsInFirst();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
     void theProgramReadsItsOptionsWithoutADisplay_data();
@@ -324,6 +331,54 @@ void tst_Desk::signingOutShowsWhatNeedsASignIn()
     QVERIFY(mentions->bannerText().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(mentions->messages()->rowCount() > 0, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(appleTab()->messages()->currentUserId(), m_aliceId, 10000);
+}
+
+void tst_Desk::aLikeSignedOutSignsInFirst()
+{
+    m_host->facade()->authorization()->resetToken();
+    m_window->showStream(appleTab()->state());
+    MessageListView* view = appleTab()->view();
+    MessageListModel* rows = appleTab()->messages();
+    QVERIFY(rows->rowCount() > 2);
+    const int row = rows->rowCount() / 2;
+    const int id = rows->messageAt(row).id;
+    view->scrollTo(rows->index(row));
+    const QRect like = view->partRect(row, MessageHit::Like);
+    QVERIFY(view->viewport()->rect().contains(like));
+
+    // The user signs in as alice; meanwhile the message is deleted and a refresh takes it away.
+    Emulator::Service* service = m_host->embeddedService();
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    int dialogs = 0;
+    QTimer player;
+    connect(&player, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<Ventari::AuthorizationDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialogs > 0)
+            return;
+        QWebFrame* frame = dialog->webView()->page()->mainFrame();
+        if (!frame->evaluateJavaScript(QStringLiteral("typeof approve == 'function'")).toBool())
+            return;
+        ++dialogs;
+        QVERIFY(service->removeMessage(id));
+        for (int tick = 0; tick < 30 && rows->rowOfMessage(id) != -1; ++tick) {
+            QVERIFY(QMetaObject::invokeMethod(pool, "runNextRequest"));
+            (void)QTest::qWaitFor([&] { return rows->rowOfMessage(id) == -1; }, 300);
+        }
+        QCOMPARE(rows->rowOfMessage(id), -1);
+        frame->evaluateJavaScript(QStringLiteral("approve('alice')"));
+    });
+    player.start(20);
+    Corvane::RecordingSink reports;
+    Corvane::ScopedSink reporting(&reports);
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, like.center());
+    // The dialog is not run from inside the view's mouse handling.
+    QCOMPARE(dialogs, 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs, 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_host->facade()->authorization()->isAuthorized(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows->currentUserId(), m_aliceId, 10000);
+    QVERIFY2(reports.reports().isEmpty(), qPrintable(reports.reportTexts().join(QLatin1Char('\n'))));
 }
 
 void tst_Desk::theProgramWritesAScreenshotAndQuits()
