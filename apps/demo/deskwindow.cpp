@@ -170,9 +170,8 @@ StreamTab* DeskWindow::addTab(const TabState& state)
     close->setFixedSize(18, 18);
     connect(close, &QToolButton::clicked, this, [this, tab] { closeTab(m_tabs->indexOf(tab)); });
     m_tabs->tabBar()->setTabButton(index, QTabBar::RightSide, close);
+    // The tab announces its state, which names and saves the tabs.
     tab->setState(state);
-    updateTabTitles();
-    saveTabs();
     return tab;
 }
 

@@ -49,7 +49,6 @@ void TabStore::save(const QList<TabState>& tabs, int currentIndex)
     }
     m_store->setValue(tabsKey, entries);
     m_store->setValue(currentKey, currentIndex);
-    m_store->sync();
 }
 
 QList<TabState> TabStore::firstRunTabs()

@@ -28,6 +28,7 @@ public:
     // The stored tabs, or a few useful ones on the first run; entries that cannot be read are skipped.
     QList<TabState> tabs() const;
     int currentIndex() const;
+    // The store writes the file on the event loop's next pass.
     void save(const QList<TabState>& tabs, int currentIndex);
 
     static QList<TabState> firstRunTabs();

@@ -17,6 +17,7 @@
 #include <iventariservice.h>
 #include <kelvar/notifications.h>
 #include <requestspool.h>
+#include <settings/settingsstore.h>
 #include <ventariactionhandler.h>
 
 #include <QtCore/QProcess>
@@ -292,6 +293,7 @@ void tst_Desk::retryOpensTheStreamAfresh()
 void tst_Desk::aBackgroundTabShowsItsError()
 {
     StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("NOSUCHY"), 0});
+    QCOMPARE(m_host->settings()->value("VentariDesk/tabs").toStringList().last(), QStringLiteral("symbol\tNOSUCHY\t0"));
     m_window->showStream(appleTab()->state());
     QVERIFY(!tab->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);

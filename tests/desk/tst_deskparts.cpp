@@ -32,6 +32,7 @@ private slots:
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
+    void tabsAreWrittenWithTheEventLoop();
     void pluginSearch();
     void aSecondCopyOfThePluginIsRefused();
 };
@@ -242,6 +243,23 @@ void tst_DeskParts::tabsSurviveARestart()
 
     settings.store()->setValue("VentariDesk/tabs", QStringList{"broken", "symbol\tMSFT\tx", "mentions\t\t0"});
     QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"mentions", QString(), 0}}));
+}
+
+// Tabs are saved on every switch; the disk is written once the event loop comes round.
+void tst_DeskParts::tabsAreWrittenWithTheEventLoop()
+{
+    TemporarySettings settings;
+    QFile file(settings.fileName());
+    auto written = [&file] {
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const bool found = file.readAll().contains("currentTab=4");
+        file.close();
+        return found;
+    };
+    TabStore(settings.store()).save({{"trending", QString(), 0}}, 4);
+    QVERIFY(!written());
+    QTRY_VERIFY(written());
 }
 
 void tst_DeskParts::pluginSearch()
