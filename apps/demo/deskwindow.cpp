@@ -13,6 +13,7 @@
 #include <requestspool.h>
 #include <ventariactionhandler.h>
 
+#include <QtCore/QPointer>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
 #include <QtWidgets/QAction>
@@ -27,6 +28,8 @@
 namespace {
 
 const QByteArray geometryKey = QByteArrayLiteral("VentariDesk/geometry");
+// Where a desk window last put the popups; the notification manager does not tell.
+QPointer<QWidget> s_popupHost;
 
 } // namespace
 
@@ -70,13 +73,17 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     m_restoring = false;
     updateTabTitles();
 
-    if (Kelvar::NotificationManager* notifications = host->notifications())
+    if (Kelvar::NotificationManager* notifications = host->notifications()) {
         notifications->setPopupHost(m_tabs);
+        s_popupHost = m_tabs;
+    }
 }
 
 DeskWindow::~DeskWindow()
 {
-    if (Kelvar::NotificationManager* notifications = m_host->notifications())
+    // A window made since has the popups now.
+    Kelvar::NotificationManager* notifications = m_host->notifications();
+    if (notifications && s_popupHost == m_tabs)
         notifications->setPopupHost(nullptr);
 }
 

@@ -108,6 +108,7 @@ private slots:
     void aLikeRoundTrips();
     void aGeneratedMessageArrivesWithThePoolsTicks();
     void notificationsPopUpInTheDesk();
+    void popupsStayWithTheNewerWindow();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
     void retryOpensTheStreamAfresh();
@@ -237,6 +238,24 @@ void tst_Desk::notificationsPopUpInTheDesk()
     const QRect inWindow(popups.first()->mapTo(m_window, QPoint(0, 0)), popups.first()->size());
     QVERIFY(m_window->rect().contains(inWindow));
     QVERIFY(inWindow.center().x() > m_window->width() / 2 && inWindow.center().y() > m_window->height() / 2);
+    QTest::mouseClick(popups.first(), Qt::LeftButton);
+    QTRY_VERIFY(notifications->popups().isEmpty());
+}
+
+void tst_Desk::popupsStayWithTheNewerWindow()
+{
+    auto* older = new DeskWindow(m_host, false);
+    DeskWindow newer(m_host, false);
+    newer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&newer));
+    delete older;
+
+    Kelvar::NotificationManager* notifications = m_host->notifications();
+    notifications->addEvent(new Kelvar::SimpleNotificationInfo(QStringLiteral("Ventari Error"),
+                                                               QStringLiteral("Still in the desk"), 1));
+    const QList<QWidget*> popups = notifications->popups();
+    QCOMPARE(popups.size(), 1);
+    QCOMPARE(popups.first()->window(), &newer);
     QTest::mouseClick(popups.first(), Qt::LeftButton);
     QTRY_VERIFY(notifications->popups().isEmpty());
 }
