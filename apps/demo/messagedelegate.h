@@ -34,6 +34,8 @@ public:
     QRect partRect(const QStyleOptionViewItem& option, const QModelIndex& index, MessageHit::Kind kind) const;
     // The part under the mouse, drawn brighter; -1 for none.
     void setHover(int messageId, MessageHit::Kind kind);
+    int hoverId() const { return m_hoverId; }
+    MessageHit::Kind hoverKind() const { return m_hoverKind; }
 
 signals:
     // liked: whether the user likes the message now, so the click means unlike.

@@ -133,17 +133,15 @@ void MessageListView::mouseMoveEvent(QMouseEvent* event)
     const MessageHit hit = m_delegate->hitAt(optionFor(index), index, event->pos());
     const bool clickable = hit.kind != MessageHit::None && hit.kind != MessageHit::Time;
     viewport()->setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    m_delegate->setHover(index.isValid() ? index.data(MessageListModel::MessageIdRole).toInt() : -1,
-                         clickable ? hit.kind : MessageHit::None);
-    viewport()->update();
+    setHover(index.isValid() ? index.data(MessageListModel::MessageIdRole).toInt() : -1,
+             clickable ? hit.kind : MessageHit::None);
 }
 
 void MessageListView::leaveEvent(QEvent* event)
 {
     QListView::leaveEvent(event);
     if (m_delegate)
-        m_delegate->setHover(-1, MessageHit::None);
-    viewport()->update();
+        setHover(-1, MessageHit::None);
 }
 
 void MessageListView::resizeEvent(QResizeEvent* event)
@@ -222,6 +220,20 @@ void MessageListView::maybeLoadOlder()
     m_olderFrom = m_model->messageAt(m_model->rowCount() - 1).id;
     updateOverlays();
     m_model->source()->loadOldMessages();
+}
+
+// Only the rows whose parts change colour are drawn again.
+void MessageListView::setHover(int messageId, MessageHit::Kind kind)
+{
+    const int before = m_delegate->hoverId();
+    if (messageId == before && kind == m_delegate->hoverKind())
+        return;
+    m_delegate->setHover(messageId, kind);
+    for (int id : {before, messageId}) {
+        const int row = m_model ? m_model->rowOfMessage(id) : -1;
+        if (row != -1)
+            viewport()->update(visualRect(m_model->index(row)));
+    }
 }
 
 void MessageListView::captureAnchor(const QModelIndex& top)

@@ -56,6 +56,7 @@ private slots:
     void maybeLoadOlder();
 
 private:
+    void setHover(int messageId, MessageHit::Kind kind);
     void captureAnchor(const QModelIndex& top);
     void restoreAnchor();
     void updateOverlays();

@@ -74,6 +74,26 @@ private:
     }
 };
 
+// What a widget paints, as one region.
+class PaintRecorder : public QObject
+{
+public:
+    PaintRecorder(QWidget* widget, QRegion* painted)
+        : m_painted(painted)
+    {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            *m_painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+
+private:
+    QRegion* m_painted;
+};
+
 // Row changes as text: "+0..2" rows 0 to 2 inserted, "-1..1" row 1 removed, "~3" row 3 changed.
 class RowRecorder : public QObject
 {
@@ -135,6 +155,7 @@ private slots:
     void aGapFilledBelowDoesNotMoveWhatIsRead();
     void olderMessagesOneRequestAtATime();
     void anEmptyOlderPageEndsTheStream();
+    void hoveringRepaintsOnlyTheRowsItChanges();
 
 private:
     // Messages 100 to 159 in a view taller than its window, scrolled to the top.
@@ -439,6 +460,39 @@ void tst_MessageList::anEmptyOlderPageEndsTheStream()
     scrollTo(m_view->verticalScrollBar()->maximum() - 50);
     scrollTo(m_view->verticalScrollBar()->maximum());
     QCOMPARE(m_source->olderRequests, 1);
+}
+
+void tst_MessageList::hoveringRepaintsOnlyTheRowsItChanges()
+{
+    QVERIFY(showList());
+    QCoreApplication::processEvents();
+    QRegion painted;
+    PaintRecorder recorder(m_view->viewport(), &painted);
+    auto moveTo = [this](const QPoint& point) {
+        QMouseEvent move(QEvent::MouseMove, point, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(m_view->viewport(), &move);
+    };
+    const QRect row0 = m_view->visualRect(m_list->index(0));
+    const QRect row1 = m_view->visualRect(m_list->index(1));
+    const QPoint like0 = m_view->partRect(0, MessageHit::Like).center();
+
+    moveTo(like0);
+    QTRY_VERIFY(!painted.isEmpty());
+    QVERIFY(row0.contains(painted.boundingRect()));
+
+    // Along the same part nothing changes; on to the next row, the two rows change.
+    painted = QRegion();
+    moveTo(like0 + QPoint(1, 0));
+    moveTo(m_view->partRect(1, MessageHit::Reply).center());
+    QTRY_VERIFY(!painted.isEmpty());
+    QVERIFY(row0.united(row1).contains(painted.boundingRect()));
+    QVERIFY(painted.intersects(row0) && painted.intersects(row1));
+
+    painted = QRegion();
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(m_view.get(), &leave);
+    QTRY_VERIFY(!painted.isEmpty());
+    QVERIFY(row1.contains(painted.boundingRect()));
 }
 
 int main(int argc, char** argv)
