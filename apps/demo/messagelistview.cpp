@@ -62,13 +62,19 @@ MessageListView::~MessageListView() = default;
 
 void MessageListView::setModel(QAbstractItemModel* model)
 {
-    if (m_model)
-        m_model->disconnect(this);
+    if (model == QListView::model())
+        return;
+    // The item view's own connections to the model stay its business.
+    for (const QMetaObject::Connection& connection : qAsConst(m_modelConnections))
+        disconnect(connection);
+    m_modelConnections.clear();
     m_model = qobject_cast<MessageListModel*>(model);
     // The anchor is taken before the view's own handlers change its layout, and put back after.
     if (m_model) {
-        connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &MessageListView::onRowsAboutToBeInserted);
-        connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &MessageListView::onRowsAboutToBeRemoved);
+        m_modelConnections << connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this,
+                                      &MessageListView::onRowsAboutToBeInserted)
+                           << connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+                                      &MessageListView::onRowsAboutToBeRemoved);
     }
     QListView::setModel(model);
     m_anchorId = -1;
@@ -77,15 +83,16 @@ void MessageListView::setModel(QAbstractItemModel* model)
     updateOverlays();
     if (!m_model)
         return;
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, &MessageListView::onRowsInserted);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &MessageListView::onRowsRemoved);
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        m_olderFrom = -1;
-        m_unseen = 0;
-        updateOverlays();
-    });
-    connect(m_model, &MessageListModel::answered, this, &MessageListView::onAnswered);
-    connect(m_model, &MessageListModel::errorOccurred, this, &MessageListView::onError);
+    m_modelConnections << connect(m_model, &QAbstractItemModel::rowsInserted, this, &MessageListView::onRowsInserted)
+                       << connect(m_model, &QAbstractItemModel::rowsRemoved, this, &MessageListView::onRowsRemoved)
+                       << connect(m_model, &QAbstractItemModel::modelReset, this,
+                                  [this] {
+                                      m_olderFrom = -1;
+                                      m_unseen = 0;
+                                      updateOverlays();
+                                  })
+                       << connect(m_model, &MessageListModel::answered, this, &MessageListView::onAnswered)
+                       << connect(m_model, &MessageListModel::errorOccurred, this, &MessageListView::onError);
 }
 
 void MessageListView::setImageCache(ImageCache* images)

@@ -3,6 +3,7 @@
 #include "messagelayout.h"
 
 #include <QtCore/QTimer>
+#include <QtCore/QVector>
 #include <QtWidgets/QListView>
 
 class ImageCache;
@@ -63,6 +64,7 @@ private:
     QStyleOptionViewItem optionFor(const QModelIndex& index) const;
 
     MessageListModel* m_model = nullptr;
+    QVector<QMetaObject::Connection> m_modelConnections;
     MessageDelegate* m_delegate = nullptr;
     QLabel* m_footer;
     QPushButton* m_newButton;

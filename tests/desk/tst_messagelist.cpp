@@ -156,6 +156,7 @@ private slots:
     void olderMessagesOneRequestAtATime();
     void anEmptyOlderPageEndsTheStream();
     void hoveringRepaintsOnlyTheRowsItChanges();
+    void theSameModelSetAgainIsStillFollowed();
 
 private:
     // Messages 100 to 159 in a view taller than its window, scrolled to the top.
@@ -493,6 +494,20 @@ void tst_MessageList::hoveringRepaintsOnlyTheRowsItChanges()
     QApplication::sendEvent(m_view.get(), &leave);
     QTRY_VERIFY(!painted.isEmpty());
     QVERIFY(row1.contains(painted.boundingRect()));
+}
+
+void tst_MessageList::theSameModelSetAgainIsStillFollowed()
+{
+    QVERIFY(showList());
+    m_view->setModel(m_list.get());
+    const int height = m_view->verticalScrollBar()->maximum();
+
+    m_source->deliver(ids(160, 162));
+
+    QCOMPARE(m_list->rowCount(), 63);
+    QTRY_VERIFY(m_view->verticalScrollBar()->maximum() > height);
+    QVERIFY(m_view->visualRect(m_list->index(62)).isValid());
+    QCOMPARE(topMessage().first, 162);
 }
 
 int main(int argc, char** argv)
