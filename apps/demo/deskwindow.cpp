@@ -199,9 +199,7 @@ void DeskWindow::createMenus()
 
     QMenu* share = menuBar()->addMenu(QStringLiteral("&Share"));
     share->addAction(QStringLiteral("Share an &idea…"), this, [this] { m_host->facade()->shareText(QString()); });
-    share->addAction(QStringLiteral("Share a &screenshot…"), this, [this] {
-        m_host->facade()->shareImage(QStringLiteral("desk.png"), grab().toImage());
-    });
+    share->addAction(QStringLiteral("Share a &screenshot…"), this, [this] { currentTab()->shareScreenshot(); });
 
     menuBar()->setCornerWidget(m_account, Qt::TopRightCorner);
 }

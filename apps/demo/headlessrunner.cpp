@@ -76,5 +76,4 @@ void HeadlessRunner::writeScreenshot(const QString& note)
                      image.width(), image.height(), qPrintable(note));
     else
         std::fprintf(stderr, "ventari-desk: could not write the screenshot to %s\n", qPrintable(m_file));
-    emit screenshotDone(m_written);
 }

@@ -20,9 +20,6 @@ public:
 
     bool screenshotWritten() const { return m_written; }
 
-signals:
-    void screenshotDone(bool written);
-
 private slots:
     void onPoll();
     void onQuit();

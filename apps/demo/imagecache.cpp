@@ -80,8 +80,6 @@ void ImageCache::onFinished()
     else
         m_data.insert(url, data);
     emit imageReady(url);
-    if (m_pending.isEmpty())
-        emit idle();
 }
 
 QImage ImageCache::decode(const QByteArray& data, const QSize& size) const

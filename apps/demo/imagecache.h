@@ -25,12 +25,9 @@ public:
     QImage image(const QUrl& url, const QSize& size);
     // Downloads under way.
     int pendingCount() const { return m_pending.size(); }
-    bool hasFailed(const QUrl& url) const { return m_failed.contains(url); }
 
 signals:
     void imageReady(const QUrl& url);
-    // The last download under way has ended.
-    void idle();
 
 private slots:
     void onFinished();

@@ -159,13 +159,9 @@ void MessageListModel::onMessagesChanged(const QList<int>& ids)
     markAnswered();
 }
 
+// Rows follow the removals, so there are none left by now.
 void MessageListModel::onNoData()
 {
-    if (!m_rows.isEmpty()) {
-        beginResetModel();
-        m_rows.clear();
-        endResetModel();
-    }
     markAnswered();
 }
 

@@ -27,7 +27,6 @@ public:
     // Calls term and unloads; safe to call twice.
     void unload();
 
-    QString fileName() const { return m_loader.fileName(); }
     QString errorText() const { return m_errorText; }
     bool isLoaded() const { return m_plugin != nullptr; }
 

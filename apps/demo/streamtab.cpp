@@ -42,7 +42,7 @@ StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, QWid
     connect(m_ui->filterCombo, QOverload<int>::of(&QComboBox::activated), this, &StreamTab::onFilterPicked);
     connect(m_ui->followButton, &QPushButton::clicked, this, &StreamTab::onFollowClicked);
     connect(m_ui->shareIdeaButton, &QPushButton::clicked, this, &StreamTab::onShareIdea);
-    connect(m_ui->shareScreenshotButton, &QPushButton::clicked, this, &StreamTab::onShareScreenshot);
+    connect(m_ui->shareScreenshotButton, &QPushButton::clicked, this, &StreamTab::shareScreenshot);
     connect(m_ui->bannerRetry, &QPushButton::clicked, this, &StreamTab::onRetry);
     connect(m_ui->bannerSignIn, &QPushButton::clicked, this, &StreamTab::onSignIn);
     connect(m_ui->bannerClose, &QToolButton::clicked, this, &StreamTab::onBannerClosed);
@@ -169,8 +169,7 @@ void StreamTab::onFollowClicked(bool follow)
         return;
     }
     // The button shows the wish at once; the model's answer confirms it or flips it back.
-    m_ui->followButton->setText(follow ? QStringLiteral("Following %1").arg(subjectText())
-                                       : QStringLiteral("Follow %1").arg(subjectText()));
+    showFollowing(follow);
     m_model->follow(follow);
 }
 
@@ -184,7 +183,7 @@ void StreamTab::onShareIdea()
     m_service->shareText(QString());
 }
 
-void StreamTab::onShareScreenshot()
+void StreamTab::shareScreenshot()
 {
     const QImage screenshot = window()->grab().toImage();
     m_service->shareImage(QStringLiteral("desk-%1.png").arg(QTime::currentTime().toString(QStringLiteral("HHmm"))),
@@ -342,14 +341,18 @@ void StreamTab::updateFollowButton()
     m_ui->followButton->setVisible(followable);
     if (!followable)
         return;
-    const bool following = m_model->isFollow();
+    showFollowing(m_model->isFollow());
+    // The service tells the subject's id with the first answer; before it there is nothing to follow.
+    m_ui->followButton->setEnabled(m_messages->hasAnswered());
+}
+
+void StreamTab::showFollowing(bool following)
+{
     m_ui->followButton->setChecked(following);
     m_ui->followButton->setText(following ? QStringLiteral("Following %1").arg(subjectText())
                                           : QStringLiteral("Follow %1").arg(subjectText()));
     m_ui->followButton->setToolTip(following ? QStringLiteral("Stop following %1").arg(subjectText())
                                              : QStringLiteral("Follow %1 on Ventari").arg(subjectText()));
-    // The service tells the subject's id with the first answer; before it there is nothing to follow.
-    m_ui->followButton->setEnabled(m_messages->hasAnswered());
 }
 
 void StreamTab::updatePlaceholder()

@@ -40,10 +40,13 @@ public:
 
     MessageListView* view() const;
     MessageListModel* messages() const { return m_messages; }
-    QSharedPointer<Ventari::IVentariModel> model() const { return m_model; }
     QString bannerText() const;
     // Puts the keyboard in the stream's editor, if it has one.
     void focusEditor();
+
+public slots:
+    // Offers the desk window's picture for a new message.
+    void shareScreenshot();
 
 signals:
     // The stream, parameter or filter changed.
@@ -60,7 +63,6 @@ private slots:
     void onFollowClicked(bool follow);
     void onFollowStateChanged(bool follow);
     void onShareIdea();
-    void onShareScreenshot();
     void onModelError(const QString& text);
     void onAnswered();
     void onRetry();
@@ -82,6 +84,7 @@ private:
     void rebuildFilters();
     void openModel();
     void updateFollowButton();
+    void showFollowing(bool following);
     void updatePlaceholder();
     // signIn: the banner offers to sign in rather than to retry.
     void showBanner(const QString& text, bool signIn);

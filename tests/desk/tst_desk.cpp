@@ -107,6 +107,7 @@ private slots:
     void messagesAppearInTheFirstTab();
     void aLikeRoundTrips();
     void aGeneratedMessageArrivesWithThePoolsTicks();
+    void followingRoundTrips();
     void notificationsPopUpInTheDesk();
     void popupsStayWithTheNewerWindow();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
@@ -224,6 +225,22 @@ void tst_Desk::aGeneratedMessageArrivesWithThePoolsTicks()
         (void)QTest::qWaitFor([&] { return appleTab()->messages()->rowOfMessage(generated) != -1; }, 300);
     }
     QCOMPARE(appleTab()->messages()->rowOfMessage(generated), 0);
+}
+
+void tst_Desk::followingRoundTrips()
+{
+    const Emulator::DataStore& store = m_host->embeddedService()->store();
+    auto* follow = appleTab()->findChild<QPushButton*>(QStringLiteral("followButton"));
+    QVERIFY(follow->isVisible() && follow->isEnabled());
+    const bool before = store.isFollowingSymbol(m_aliceId, appleId);
+    QCOMPARE(follow->text(), before ? QStringLiteral("Following $AAPL") : QStringLiteral("Follow $AAPL"));
+
+    for (const bool wanted : {!before, before}) {
+        QTest::mouseClick(follow, Qt::LeftButton);
+        QCOMPARE(follow->text(), wanted ? QStringLiteral("Following $AAPL") : QStringLiteral("Follow $AAPL"));
+        QCOMPARE(follow->isChecked(), wanted);
+        QTRY_COMPARE_WITH_TIMEOUT(store.isFollowingSymbol(m_aliceId, appleId), wanted, 10000);
+    }
 }
 
 void tst_Desk::notificationsPopUpInTheDesk()
