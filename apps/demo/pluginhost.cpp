@@ -23,9 +23,11 @@ QString linkedLibrary()
     return QString();
 }
 
+// Absolute, since the plugin loader looks for a relative name in Qt's library paths, not here.
 QString inFolder(const QString& path)
 {
-    return QFileInfo(path).isDir() ? QDir(path).filePath(libraryName) : path;
+    const QFileInfo info(path);
+    return info.isDir() ? QDir(info.absoluteFilePath()).filePath(libraryName) : info.absoluteFilePath();
 }
 
 } // namespace

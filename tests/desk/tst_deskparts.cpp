@@ -268,6 +268,14 @@ void tst_DeskParts::pluginSearch()
     QTemporaryDir folder;
     QCOMPARE(PluginHost::candidates(folder.path()), QStringList{QDir(folder.path()).filePath(name)});
     QCOMPARE(PluginHost::candidates(QStringLiteral("/x/libother.so")), QStringList{"/x/libother.so"});
+    // A relative path is taken from the working folder.
+    const QString working = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder.path()));
+    const QStringList relative = PluginHost::candidates(QStringLiteral("sub/libother.so"));
+    const QStringList here = PluginHost::candidates(QStringLiteral("."));
+    QVERIFY(QDir::setCurrent(working));
+    QCOMPARE(relative, QStringList{folder.path() + "/sub/libother.so"});
+    QCOMPARE(here, QStringList{QDir(folder.path()).filePath(name)});
 
     const QStringList defaults = PluginHost::candidates(QString());
     QCOMPARE(defaults.size(), 2);
