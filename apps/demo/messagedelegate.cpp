@@ -66,6 +66,9 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setRenderHint(QPainter::TextAntialiasing);
     if (option.state & QStyle::State_MouseOver)
         painter->fillRect(option.rect, theme.hover);
+    // The message the keys act on, while the list has the focus.
+    if (option.state & QStyle::State_HasFocus)
+        painter->fillRect(QRect(option.rect.topLeft(), QSize(3, option.rect.height())), option.palette.color(QPalette::Highlight));
     painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width(), 1), theme.separator);
     painter->translate(option.rect.topLeft());
 
@@ -365,6 +368,16 @@ void MessageDelegate::paintActions(QPainter* painter, const Item& it, const QSty
         painter->setPen(hovered(MessageHit::Chart) || hovered(MessageHit::Video) ? text : theme.dim);
         painter->drawText(it.parts.open, Qt::AlignLeft | Qt::AlignVCenter, MessageLayout::openText(it.message));
     }
+}
+
+void MessageDelegate::activate(const QModelIndex& index, MessageHit::Kind kind)
+{
+    const Ventari::Message message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
+    MessageHit hit;
+    hit.kind = kind;
+    if (kind == MessageHit::Chart && !MessageLayout::hasChart(message))
+        hit.kind = MessageLayout::hasVideo(message) ? MessageHit::Video : MessageHit::None;
+    emitHit(hit, message, index.data(MessageListModel::LikedRole).toBool());
 }
 
 void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked)

@@ -34,6 +34,9 @@ public:
     QRect partRect(const QStyleOptionViewItem& option, const QModelIndex& index, MessageHit::Kind kind) const;
     // The part under the mouse, drawn brighter; -1 for none.
     void setHover(int messageId, MessageHit::Kind kind);
+    // Acts on a part of a message as a click on it would; Chart stands for the message's chart or
+    // video, whichever it has.
+    void activate(const QModelIndex& index, MessageHit::Kind kind);
     int hoverId() const { return m_hoverId; }
     MessageHit::Kind hoverKind() const { return m_hoverKind; }
 

@@ -7,6 +7,7 @@
 
 #include <iventarimodel.h>
 
+#include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QLabel>
@@ -129,6 +130,35 @@ void MessageListView::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     painter.setPen(DeskTheme::current().dim);
     painter.drawText(viewport()->rect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap, m_placeholder);
+}
+
+// The arrows move between messages; L likes or unlikes the current one, R replies to it and
+// Return opens its chart or video.
+void MessageListView::keyPressEvent(QKeyEvent* event)
+{
+    MessageHit::Kind kind = MessageHit::None;
+    if (!(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        switch (event->key()) {
+        case Qt::Key_L:
+            kind = MessageHit::Like;
+            break;
+        case Qt::Key_R:
+            kind = MessageHit::Reply;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            kind = MessageHit::Chart;
+            break;
+        default:
+            break;
+        }
+    }
+    if (kind == MessageHit::None || !currentIndex().isValid() || !m_delegate) {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    m_delegate->activate(currentIndex(), kind);
+    event->accept();
 }
 
 void MessageListView::mouseMoveEvent(QMouseEvent* event)

@@ -2,6 +2,7 @@
 
 #include <desktheme.h>
 #include <imagecache.h>
+#include <messagedelegate.h>
 #include <messagelistmodel.h>
 #include <messagelistview.h>
 #include <streams/ventarisymbolstream.h>
@@ -157,6 +158,7 @@ private slots:
     void anEmptyOlderPageEndsTheStream();
     void hoveringRepaintsOnlyTheRowsItChanges();
     void theSameModelSetAgainIsStillFollowed();
+    void theKeysActOnTheCurrentMessage();
 
 private:
     // Messages 100 to 159 in a view taller than its window, scrolled to the top.
@@ -508,6 +510,44 @@ void tst_MessageList::theSameModelSetAgainIsStillFollowed()
     QTRY_VERIFY(m_view->verticalScrollBar()->maximum() > height);
     QVERIFY(m_view->visualRect(m_list->index(62)).isValid());
     QCOMPARE(topMessage().first, 162);
+}
+
+// With the focus the newest message is current and marked; L, R and Return act on it as clicks on
+// its parts do, and the arrows move on.
+void tst_MessageList::theKeysActOnTheCurrentMessage()
+{
+    QVERIFY(showList());
+    MessageDelegate* delegate = m_view->messageDelegate();
+    QSignalSpy likes(delegate, &MessageDelegate::likeClicked);
+    QSignalSpy replies(delegate, &MessageDelegate::replyClicked);
+    QSignalSpy links(delegate, &MessageDelegate::linkClicked);
+    m_view->activateWindow();
+    m_view->setFocus();
+    QTRY_VERIFY(m_view->hasFocus());
+    QCOMPARE(m_view->currentIndex().row(), 0);
+    const QRect mark = m_view->visualRect(m_list->index(0)).adjusted(0, 4, 0, -4);
+    const QImage marked = m_view->viewport()->grab(QRect(mark.topLeft(), QSize(2, mark.height()))).toImage();
+    QCOMPARE(marked.pixelColor(1, marked.height() / 2), m_view->palette().color(QPalette::Highlight));
+
+    QTest::keyClick(m_view.get(), Qt::Key_L);
+    QTest::keyClick(m_view.get(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(m_view.get(), Qt::Key_R);
+    QTest::keyClick(m_view.get(), Qt::Key_Return); // a message without chart or video
+    QCOMPARE(likes, (QList<QList<QVariant>>{{159, false}}));
+    QCOMPARE(replies, (QList<QList<QVariant>>{{159, QStringLiteral("alice")}}));
+    QCOMPARE(links.count(), 0);
+
+    QTest::keyClick(m_view.get(), Qt::Key_Down);
+    QTest::keyClick(m_view.get(), Qt::Key_L);
+    QCOMPARE(likes.last(), (QList<QVariant>{158, false}));
+
+    Ventari::Messages charted = PageModel::page(QStringLiteral("160"));
+    charted[0].chart[Ventari::Message::ChartThumb] = QStringLiteral("http://127.0.0.1:9/thumb.png");
+    charted[0].chart[Ventari::Message::ChartLarge] = QStringLiteral("http://127.0.0.1:9/large.png");
+    QVERIFY(QMetaObject::invokeMethod(m_source.data(), "onData", Q_ARG(Ventari::Messages, charted)));
+    m_view->setCurrentIndex(m_list->index(0));
+    QTest::keyClick(m_view.get(), Qt::Key_Return);
+    QCOMPARE(links, (QList<QList<QVariant>>{{QUrl(QStringLiteral("http://127.0.0.1:9/large.png"))}}));
 }
 
 int main(int argc, char** argv)
