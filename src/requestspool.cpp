@@ -138,17 +138,16 @@ void RequestPool::runNextRequest()
         setTimerInterval(baseInterval());
     m_outOfRequests = false;
 
-    // Everything held back during an out-of-requests period goes out together, the urgent first.
-    PooledRequest next;
-    while (takeNextRequest(0, &next))
-        runRequest(next);
-    const QList<PooledRequest> held = m_queues.take(1);
+    // Everything held back during an out-of-requests period goes out together, the urgent first;
+    // a held like or follow goes out even when its owner has gone meanwhile, as it would have at once.
+    const QList<PooledRequest> held = m_queues.take(0) + m_queues.take(1);
     for (const PooledRequest& request : held) {
         if (VR_ASSERT(request.action != NULL))
             runRequest(request);
     }
 
     // Then one refresh per tick.
+    PooledRequest next;
     if (takeNextRequest(2, &next))
         runRequest(next);
     // The timer runs only while something is queued, also after the tick that sent the last one.
@@ -250,10 +249,10 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
     const int id = reply->property("id").toInt();
     PooledRequest request;
     const bool sent = takeAnsweredRequest(reply, &request);
-    m_sentRequests.removeOne(request);
     POOL_LOG(2) << "Request " << id << "Error Response";
     if (!sent)
         return;
+    m_sentRequests.removeOne(request);
 
     IAuthorization* authorization = authorizationState();
     const bool authorized = authorization && authorization->isAuthorized();
@@ -284,15 +283,16 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
 
     if (code == QNetworkReply::AuthenticationRequiredError) {
         POOL_LOG(2) << "AuthenticationRequiredError";
-        if (authorized)
-            authorization->resetToken();
         if (!VR_ASSERT(request.action != NULL))
             return;
-        // Sent with a token that the service refused: another reply may have reset it first.
-        const bool sentWithToken = !request.action->accessToken().isEmpty();
-        if ((authorized || sentWithToken)
+        // Only the token in use is refused here: a request sent before the user signed in, or
+        // with an earlier token, says nothing about it. Another reply may have reset it first.
+        const QByteArray sentToken = request.action->accessToken();
+        if (authorized && !sentToken.isEmpty() && sentToken == authorization->token())
+            authorization->resetToken();
+        if ((authorized || !sentToken.isEmpty())
             && request.action->authorizationMode() != VentariAbstractAction::RequiresUser) {
-            addRequest(request); // goes out again without a token
+            addRequest(request); // goes out again with the token now in use, if any
             return;
         }
     }

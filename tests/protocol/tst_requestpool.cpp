@@ -1,3 +1,4 @@
+#include "dialogplayer.h"
 #include "protocolfixture.h"
 
 #include <kelvar/notifications.h>
@@ -64,6 +65,8 @@ private slots:
     void periodFromRateLimitHeaders();
     void outOfRequestsPeriod();
     void staleAuthorizationIsSentAgain();
+    void aHeldUrgentRequestLeavesAfterItsOwner();
+    void aRefusalWithoutTheTokenKeepsANewSignIn();
     void authenticationRequired_data();
     void authenticationRequired();
     void actionGoneIsDropped_data();
@@ -104,7 +107,7 @@ void tst_RequestPool::queuedInitTakesThePeriodFromTheAuthorization()
     QObject listener;
     connect(pool, &RequestPool::budgetChanged, &listener, [&] { reported << budgetText(pool, serverDate); });
     host.authorization()->resetToken();
-    QVERIFY(QMetaObject::invokeMethod(pool, "updateTimerBasedOnAuthorization"));
+    QCOMPARE(period(pool), 20000);
     QCOMPARE(reported, QStringList{QStringLiteral("-1 of -1, reset none, period 20000")});
     QVERIFY(!pool->isTimerActive());
     QVERIFY(recorder.reports().isEmpty());
@@ -358,6 +361,52 @@ void tst_RequestPool::outOfRequestsPeriod()
     QCOMPARE(poolSignal.count(), 1);
     QVERIFY(recorder.reports().isEmpty());
     QVERIFY(errorRecords(recorder).isEmpty());
+}
+
+// A like refused for the limit is held; closing its tab meanwhile does not take it back.
+void tst_RequestPool::aHeldUrgentRequestLeavesAfterItsOwner()
+{
+    StartedHost started(false);
+    QVERIFY(started.isStarted());
+    useUpTheLimit();
+    ReportRecorder recorder;
+    Outcome outcome;
+    QPointer<ProbeAction> like = new ProbeAction(0, QStringLiteral("streams/trending.json"), 1);
+    QVERIFY(outcome.watch(like, QStringLiteral("like")));
+    started.handler()->executeAction(like);
+    QVERIFY(QTest::qWaitFor([&] { return poolRecords(recorder).contains(QStringLiteral("Request 0 put to queue")); }));
+    like->cancel();
+
+    sharedEmulator().setRemaining(10);
+    started.tick();
+    QVERIFY(QTest::qWaitFor([&] { return like.isNull(); }));
+    const auto sent = requestsTo(QStringLiteral("streams/trending.json"));
+    QCOMPARE(sent.size(), std::size_t(2));
+    QCOMPARE(sent.at(1).status, 200);
+    QCOMPARE(outcome.events, QStringList{QStringLiteral("like:success")});
+    QVERIFY(recorder.reports().isEmpty());
+}
+
+// A request that went out before the user signed in is refused for want of a token; the user's
+// new token was never refused and stays.
+void tst_RequestPool::aRefusalWithoutTheTokenKeepsANewSignIn()
+{
+    StartedHost started(false);
+    QVERIFY(started.isStarted());
+    sharedEmulator().addFault(Fault::latency(4000).onPath("/api/2/watchlists.json").times(1));
+    Outcome outcome;
+    QVERIFY(started.execute(outcome, QStringLiteral("lists"), 1, QStringLiteral("watchlists.json"), 2));
+    {
+        DialogPlayer player(QStringLiteral("approve('alice')"));
+        QVERIFY(started.authorization()->authorize());
+    }
+    QVERIFY(started.authorization()->isAuthorized());
+    QVERIFY2(outcome.events.isEmpty(), "the refusal came before the sign-in ended");
+
+    QVERIFY(outcome.waitForEvents(1));
+    QCOMPARE(outcome.events, QStringList{QStringLiteral("lists:error")});
+    QCOMPARE(requestsTo(QStringLiteral("watchlists.json")).at(0).status, 401);
+    QVERIFY(started.authorization()->isAuthorized());
 }
 
 void tst_RequestPool::staleAuthorizationIsSentAgain()
