@@ -12,18 +12,18 @@ bool HeadGuard::accept(char byte)
 {
     if (m_headComplete)
         return true;
+    ++m_lineLength;
     if (m_exceeded || ++m_headBytes > m_maxHeadBytes) {
         m_exceeded = true;
         return false;
     }
-    if (byte == '\r')
+    const char previous = m_previous;
+    m_previous = byte;
+    if (byte != '\n')
         return true;
-    if (byte != '\n') {
-        ++m_lineLength;
-        return true;
-    }
-    // An empty line after the request line ends the head.
-    if (m_lineLength == 0 && m_lines > 0) {
+    // The transport ends the head only at a line that is exactly "\r\n"; every other line, even
+    // one it skips as malformed, keeps it reading headers, so here it counts as a field.
+    if (m_lines > 0 && m_lineLength == 2 && previous == '\r') {
         m_headComplete = true;
         return true;
     }

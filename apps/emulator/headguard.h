@@ -20,8 +20,9 @@ private:
     std::size_t m_maxHeaderCount;
     std::size_t m_maxHeadBytes;
     std::size_t m_headBytes = 0;
-    std::size_t m_lines = 0;       // lines ended so far, the request line included
-    std::size_t m_lineLength = 0;  // bytes of the current line before its "\r\n" or "\n"
+    std::size_t m_lines = 0;      // lines ended so far, the request line included
+    std::size_t m_lineLength = 0; // bytes of the current line so far
+    char m_previous = 0;
     bool m_headComplete = false;
     bool m_exceeded = false;
 };

@@ -402,6 +402,15 @@ void tst_Emulator::answers_data()
     row("101 header fields", "RAW", "", 431, streamHead + fields + "X-One-More: v\r\n\r\n");
     row("head over 32 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(32 * 1024, 'h') + "\r\n\r\n");
     row("endless header", "RAW", "", 431, streamHead + QByteArray(2 * 1024 * 1024, 'h'));
+    // Only a line that is exactly CR LF ends the head; lines the transport skips still count.
+    QByteArray shortFields;
+    for (int i = 0; i < 101; ++i)
+        shortFields += "X-F" + QByteArray::number(i) + ": v\r\n";
+    row("101 fields after CR CR LF", "RAW", "", 431, streamHead + "\r\r\n" + shortFields + "\r\n");
+    row("101 fields after a bare LF", "RAW", "", 431, streamHead + "\n" + shortFields + "\r\n");
+    row("101 bare LF lines", "RAW", "", 431, streamHead + QByteArray(shortFields).replace("\r\n", "\n") + "\r\n");
+    row("head over 32 KB after a bare LF", "RAW", "", 431,
+        streamHead + "\n" + ("X-Long: " + QByteArray(8000, 'h') + "\r\n").repeated(5) + "\r\n");
 }
 
 void tst_Emulator::answers()
