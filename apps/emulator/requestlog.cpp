@@ -31,9 +31,12 @@ std::string RecordedRequest::header(const std::string& name) const
     return {};
 }
 
-RequestLog::RequestLog(std::size_t capacity, std::size_t bodyLimit)
+RequestLog::RequestLog(std::size_t capacity, std::size_t bodyLimit, std::size_t headerCountLimit,
+                       std::size_t headerBytesLimit)
     : m_capacity(capacity)
     , m_bodyLimit(bodyLimit)
+    , m_headerCountLimit(headerCountLimit)
+    , m_headerBytesLimit(headerBytesLimit)
 {
 }
 
@@ -44,6 +47,28 @@ void RequestLog::append(RecordedRequest request)
     if (request.bodyCut) {
         request.body.resize(m_bodyLimit);
         request.body.shrink_to_fit();
+    }
+    NameValueList& headers = request.headers;
+    std::size_t kept = 0;
+    std::size_t bytes = 0;
+    for (; kept < headers.size() && kept < m_headerCountLimit; ++kept) {
+        auto& field = headers[kept];
+        const std::size_t room = m_headerBytesLimit - bytes;
+        if (field.first.size() + field.second.size() > room) {
+            // A field that does not fit keeps its name and what of its value does.
+            if (field.first.size() < room) {
+                field.second.resize(room - field.first.size());
+                ++kept;
+            }
+            request.headersCut = true;
+            break;
+        }
+        bytes += field.first.size() + field.second.size();
+    }
+    if (kept < headers.size()) {
+        request.headersCut = true;
+        headers.resize(kept);
+        headers.shrink_to_fit();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_capacity == 0)

@@ -17,10 +17,11 @@ struct RecordedRequest
     std::string path;           // decoded, without the query
     std::string target;         // as sent: path and query, still encoded
     NameValueList query;        // decoded items, in the order sent
-    NameValueList headers;      // as sent, ordered by name
+    NameValueList headers;      // as sent, ordered by name; only the first ones in the log (see headersCut)
     std::string body;           // raw bytes, cut short in the log (see bodyCut)
     std::size_t bodySize = 0;   // the length as received
     bool bodyCut = false;       // whether body holds only the first bytes of it
+    bool headersCut = false;    // whether some fields, or the end of the last one kept, were left out
     std::string remoteAddress;
     bool queryMalformed = false;
     int status = 0;             // 0 when the connection was dropped
@@ -35,8 +36,10 @@ struct RecordedRequest
 class RequestLog
 {
 public:
-    // capacity: requests kept; bodyLimit: bytes of a body kept.
-    RequestLog(std::size_t capacity, std::size_t bodyLimit);
+    // capacity: requests kept; bodyLimit: bytes of a body kept; headerCountLimit and
+    // headerBytesLimit: fields of a request kept, and their bytes (names and values) in all.
+    RequestLog(std::size_t capacity, std::size_t bodyLimit, std::size_t headerCountLimit,
+               std::size_t headerBytesLimit);
 
     void append(RecordedRequest request);
     std::vector<RecordedRequest> all() const;
@@ -46,6 +49,8 @@ public:
 private:
     std::size_t m_capacity;
     std::size_t m_bodyLimit;
+    std::size_t m_headerCountLimit;
+    std::size_t m_headerBytesLimit;
     mutable std::mutex m_mutex;
     std::deque<RecordedRequest> m_requests;
 };

@@ -89,7 +89,8 @@ public:
 Service::Private::Private(const Options& options)
     : m_options(options)
     , m_limiter(m_clock, options.rateLimit, options.rateWindowSeconds)
-    , m_log(options.requestLogCapacity, options.requestLogBodyLimit)
+    , m_log(options.requestLogCapacity, options.requestLogBodyLimit, options.requestLogHeaderCountLimit,
+            options.requestLogHeaderBytesLimit)
     , m_api(m_store, m_clock, {options.symbolsLimit, options.urlSymbols}, [this] { return baseUrl(); })
     , m_authPage(m_store, m_tokens, options.clientId)
     , m_content(m_store, [this] { return remoteSettings(); })

@@ -25,6 +25,8 @@ struct ServiceOptions
     TransportLimits transport;
     std::size_t requestLogCapacity = 1000; // the log keeps the most recent requests only
     std::size_t requestLogBodyLimit = 4096; // longer bodies are logged cut short
+    std::size_t requestLogHeaderCountLimit = 100; // fields of a request the log keeps
+    std::size_t requestLogHeaderBytesLimit = 8192; // and their bytes in all; the rest is left out
     std::string clientId = "orvane-desktop";    // the only client the authorization page accepts
     int symbolsLimit = 140;
     int urlSymbols = 20;

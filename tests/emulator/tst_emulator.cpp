@@ -881,6 +881,49 @@ void tst_Emulator::requestLogKeepsTheRecentRequests()
     QVERIFY(last.bodyCut);
     QVERIFY(last.body.size() <= 8 * 1024);
     QCOMPARE(last.body.size(), m_service->options().requestLogBodyLimit);
+
+    // So does a head at the transport's limits.
+    httplib::Headers fields;
+    for (int i = 0; i < 90; ++i)
+        fields.emplace("X-Field-" + std::to_string(i), std::string(300, 'v'));
+    QCOMPARE(m_client->Get("/api/2/streams/trending.json", fields)->status, 200);
+    std::size_t fieldBytes = 0;
+    for (const auto& field : m_service->requests().back().headers)
+        fieldBytes += field.first.size() + field.second.size();
+    QVERIFY2(fieldBytes <= 8 * 1024, qPrintable(QString::number(fieldBytes)));
+
+    // The log keeps the first fields by name, the last one kept cut to fit the bytes.
+    auto headersLogged = [](std::size_t count, std::size_t bytes) {
+        Emulator::ServiceOptions options;
+        options.seedMessageCount = 5;
+        options.requestLogHeaderCountLimit = count;
+        options.requestLogHeaderBytesLimit = bytes;
+        Emulator::Service service(options);
+        if (!service.start())
+            return Emulator::RecordedRequest();
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), service.port());
+        socket.waitForConnected(5000);
+        socket.write("GET /api/2/streams/trending.json HTTP/1.1\r\nD: x\r\nB: 1234567890\r\nA: 1234567890\r\n"
+                     "C: 1234567890\r\n\r\n");
+        QByteArray answer;
+        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+            answer += socket.readAll();
+        return service.requests().empty() ? Emulator::RecordedRequest() : service.requests().back();
+    };
+    const Emulator::NameValueList whole{{"A", "1234567890"}, {"B", "1234567890"}, {"C", "1234567890"}, {"D", "x"}};
+    const Emulator::RecordedRequest logged4 = headersLogged(4, 100);
+    QCOMPARE(logged4.headers, whole);
+    QVERIFY(!logged4.headersCut);
+    const Emulator::RecordedRequest logged3 = headersLogged(3, 100);
+    QCOMPARE(logged3.headers, Emulator::NameValueList(whole.begin(), whole.begin() + 3));
+    QVERIFY(logged3.headersCut);
+    const Emulator::RecordedRequest bytes30 = headersLogged(4, 30);
+    QCOMPARE(bytes30.headers, (Emulator::NameValueList{{"A", "1234567890"}, {"B", "1234567890"}, {"C", "1234567"}}));
+    QVERIFY(bytes30.headersCut);
+    const Emulator::RecordedRequest bytes22 = headersLogged(4, 22);
+    QCOMPARE(bytes22.headers, Emulator::NameValueList(whole.begin(), whole.begin() + 2));
+    QVERIFY(bytes22.headersCut);
 }
 
 void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
