@@ -2,9 +2,10 @@
 
 namespace Emulator {
 
-HeadGuard::HeadGuard(std::size_t maxHeaderCount, std::size_t maxHeadBytes)
+HeadGuard::HeadGuard(std::size_t maxHeaderCount, std::size_t maxHeadBytes, std::size_t maxLineBytes)
     : m_maxHeaderCount(maxHeaderCount)
     , m_maxHeadBytes(maxHeadBytes)
+    , m_maxLineBytes(maxLineBytes)
 {
 }
 
@@ -13,7 +14,7 @@ bool HeadGuard::accept(char byte)
     if (m_headComplete)
         return true;
     ++m_lineLength;
-    if (m_exceeded || ++m_headBytes > m_maxHeadBytes) {
+    if (m_exceeded || ++m_headBytes > m_maxHeadBytes || (m_lines > 0 && m_lineLength > m_maxLineBytes)) {
         m_exceeded = true;
         return false;
     }

@@ -99,6 +99,37 @@ void write(const OutgoingResponse& out, httplib::Response& res)
     res.set_content(out.body, out.contentType.empty() ? "text/plain" : out.contentType);
 }
 
+const char* reasonPhrase(int status)
+{
+    switch (status) {
+    case 400: return "Bad Request";
+    case 429: return "Too Many Requests";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Refused";
+    }
+}
+
+// For answers the transport would not give itself.
+void writeDirectly(SocketStream& stream, const OutgoingResponse& out)
+{
+    if (out.dropConnection)
+        return;
+    std::string text = "HTTP/1.1 " + std::to_string(out.status) + " " + reasonPhrase(out.status) + "\r\n";
+    for (const auto& header : out.headers)
+        text += header.first + ": " + header.second + "\r\n";
+    text += "Content-Type: " + (out.contentType.empty() ? std::string("text/plain") : out.contentType) + "\r\n";
+    text += "Content-Length: " + std::to_string(out.body.size()) + "\r\nConnection: close\r\n\r\n";
+    text += out.body;
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = stream.write(text.data() + sent, text.size() - sent);
+        if (n <= 0)
+            return;
+        sent += std::size_t(n);
+    }
+}
+
 } // namespace
 
 // cpp-httplib's server with each connection served our way: it waits in the watcher until it
@@ -106,8 +137,9 @@ void write(const OutgoingResponse& out, httplib::Response& res)
 class Transport : public httplib::Server
 {
 public:
-    explicit Transport(const TransportLimits& limits)
+    Transport(const TransportLimits& limits, HttpServer::Handler handler)
         : m_limits(limits)
+        , m_handler(std::move(handler))
         , m_watcher(std::chrono::milliseconds(limits.idleTimeoutMs), limits.maxIdleConnections)
     {
         new_task_queue = [this] {
@@ -133,12 +165,20 @@ private:
 
     void serve(socket_t socket)
     {
-        SocketStream stream(socket, HeadGuard(m_limits.maxHeaderCount, m_limits.maxHeadBytes), readTimeout,
-                            writeTimeout);
+        SocketStream stream(socket,
+                            HeadGuard(m_limits.maxHeaderCount, m_limits.maxHeadBytes, CPPHTTPLIB_HEADER_MAX_LENGTH),
+                            readTimeout, writeTimeout);
         t_servedStream = &stream;
         bool closed = false;
         process_request(stream, true, closed, nullptr);
         t_servedStream = nullptr;
+        // The transport gives up on a request line cut short by the guard without a word.
+        if (stream.isHeadTooLarge() && stream.bytesWritten() == 0) {
+            IncomingRequest in;
+            in.remoteAddress = stream.remoteAddress();
+            in.transportStatus = 431;
+            writeDirectly(stream, m_handler(in));
+        }
         if (stream.isHeadTooLarge()) {
             ::shutdown(socket, SHUT_WR);
             drainBriefly(socket);
@@ -148,6 +188,7 @@ private:
     }
 
     TransportLimits m_limits;
+    HttpServer::Handler m_handler;
     ConnectionWatcher m_watcher;
 };
 
@@ -224,7 +265,7 @@ bool HttpServer::start(std::uint16_t port)
 {
     if (m_server)
         return false;
-    m_server = std::make_unique<Transport>(m_limits);
+    m_server = std::make_unique<Transport>(m_limits, m_handler);
     configure();
     int bound = -1;
     if (port == 0) {

@@ -93,6 +93,8 @@ ssize_t SocketStream::write(const char* ptr, size_t size)
     do {
         n = ::send(m_socket, ptr, size, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
+    if (n > 0)
+        m_written += std::size_t(n);
     return n;
 }
 
@@ -102,6 +104,14 @@ void SocketStream::get_remote_ip_and_port(std::string& ip, int& port) const
     socklen_t length = sizeof address;
     if (::getpeername(m_socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         addressOf(address, ip, port);
+}
+
+std::string SocketStream::remoteAddress() const
+{
+    std::string ip;
+    int port = 0;
+    get_remote_ip_and_port(ip, port);
+    return ip;
 }
 
 void SocketStream::get_local_ip_and_port(std::string& ip, int& port) const

@@ -26,6 +26,8 @@ public:
     socket_t socket() const override { return m_socket; }
 
     bool isHeadTooLarge() const { return m_guard.isExceeded(); }
+    std::size_t bytesWritten() const { return m_written; }
+    std::string remoteAddress() const;
 
 private:
     bool fill();
@@ -37,6 +39,7 @@ private:
     std::array<char, 4096> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
+    std::size_t m_written = 0;
 };
 
 } // namespace Emulator

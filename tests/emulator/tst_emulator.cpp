@@ -401,6 +401,11 @@ void tst_Emulator::answers_data()
     row("100 header fields", "RAW", "", 200, streamHead + fields + "\r\n");
     row("101 header fields", "RAW", "", 431, streamHead + fields + "X-One-More: v\r\n\r\n");
     row("head over 32 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(32 * 1024, 'h') + "\r\n\r\n");
+    row("request line over 32 KB", "RAW", "", 431, "GET /" + QByteArray(40000, 'a') + " HTTP/1.1\r\n\r\n");
+    // The transport takes header lines of up to 8 KB, line end included.
+    row("header line of 8 KB", "RAW", "", 200, streamHead + "X-Long: " + QByteArray(8182, 'h') + "\r\n\r\n");
+    row("header line a byte over 8 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(8183, 'h') + "\r\n\r\n");
+    row("header line of 20 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(20000, 'h') + "\r\n\r\n");
     row("endless header", "RAW", "", 431, streamHead + QByteArray(2 * 1024 * 1024, 'h'));
     // Only a line that is exactly CR LF ends the head; lines the transport skips still count.
     QByteArray shortFields;
