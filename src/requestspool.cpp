@@ -28,6 +28,7 @@ const qint64 plausibleSeconds = 3600;
 const int authorizedInterval = 10000;
 const int anonymousInterval = 20000;
 const int fallbackInterval = 20000;
+const int defaultTransferTimeout = 60000;
 // The longest period worth waiting: the longest plausible reset, an hour, and the margin.
 const qint64 longestPeriodSeconds = plausibleSeconds + marginSeconds;
 
@@ -58,6 +59,7 @@ RequestPool::RequestPool()
     : m_networkManager(new QNetworkAccessManager)
     , m_timer(Kelvar::PoolTimer::createStoppedTimer(anonymousInterval, this, SLOT(runNextRequest())))
 {
+    setTransferTimeout(defaultTransferTimeout);
     // The authorization state does not exist yet: the facade creates it after the pool.
     QMetaObject::invokeMethod(this, "init", Qt::QueuedConnection);
 }
@@ -86,6 +88,11 @@ RequestBudget RequestPool::budget() const
     RequestBudget budget = m_budget;
     budget.period = m_interval;
     return budget;
+}
+
+void RequestPool::setTransferTimeout(int ms)
+{
+    m_networkManager->setTransferTimeout(ms);
 }
 
 void RequestPool::init()

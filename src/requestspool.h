@@ -52,6 +52,9 @@ public:
     int timerInterval() const { return m_interval; }
     bool isTimerActive() const;
     RequestBudget budget() const;
+    // A request that has moved no data for this long fails, so a silent service cannot hold an
+    // action, and the connections behind it, for ever. One minute unless a host says otherwise.
+    void setTransferTimeout(int ms);
 
 signals:
     void replyDone(int id, QByteArray body);

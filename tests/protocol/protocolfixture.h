@@ -66,6 +66,7 @@ public:
     }
 
     QUrl url() override { return m_address; }
+    void setAddress(const QUrl& address) { m_address = address; }
 
 private:
     QUrl m_address;

@@ -6,6 +6,7 @@
 #include <kelvar/preferences.h>
 
 #include <QtCore/QPointer>
+#include <QtNetwork/QTcpServer>
 #include <QtTest/QtTest>
 
 using namespace ProtocolTest;
@@ -73,6 +74,7 @@ private slots:
     void actionGoneIsDropped();
     void repliesOutOfOrderAreMatchedByTheirIds();
     void networkErrorTextHidesTheToken();
+    void aSilentServiceFailsTheRequest();
 };
 
 void tst_RequestPool::initTestCase()
@@ -608,6 +610,30 @@ void tst_RequestPool::networkErrorTextHidesTheToken()
     QCOMPARE(outcome.error.errorText, QStringLiteral("Error transferring ") + apiUrl(QStringLiteral("streams/trending.json"))
                                           + QStringLiteral("?access_token=*** - server replied: Internal Server Error"));
     QVERIFY(recorder.reports().isEmpty());
+}
+
+// A service that takes the connection and never answers fails the request after the transfer
+// timeout; the pool goes on with the next one.
+void tst_RequestPool::aSilentServiceFailsTheRequest()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    StartedHost started(false);
+    QVERIFY(started.isStarted());
+    started.pool()->setTransferTimeout(300);
+
+    Outcome outcome;
+    auto* action = new ProbeAction(1, QStringLiteral("streams/trending.json"), 1);
+    action->setAddress(QUrl(QStringLiteral("http://127.0.0.1:%1/api/2/streams/trending.json").arg(silent.serverPort())));
+    QVERIFY(outcome.watch(action, QStringLiteral("silent")));
+    started.handler()->executeAction(action);
+    QVERIFY(outcome.waitForEvents(1));
+    QCOMPARE(outcome.events, QStringList{QStringLiteral("silent:error")});
+    QVERIFY(silent.hasPendingConnections());
+
+    QVERIFY(started.execute(outcome, QStringLiteral("next"), 1));
+    QVERIFY(outcome.waitForEvents(2));
+    QCOMPARE(outcome.events.last(), QStringLiteral("next:success"));
 }
 
 QTEST_MAIN(tst_RequestPool)
