@@ -20,7 +20,7 @@ const std::chrono::milliseconds readTimeout(5000);
 const std::chrono::milliseconds writeTimeout(5000);
 
 // The stream of the request that this worker serves, for the error handler to ask about.
-thread_local const SocketStream* t_servedStream = nullptr;
+thread_local SocketStream* t_servedStream = nullptr;
 
 // Reads what the client still sends for a little while, so that closing with unread input does
 // not reset the connection before the client has read the refusal.
@@ -179,7 +179,7 @@ private:
             in.transportStatus = 431;
             writeDirectly(stream, m_handler(in));
         }
-        if (stream.isHeadTooLarge()) {
+        if (stream.isHeadTooLarge() || stream.hasUnreadInput()) {
             ::shutdown(socket, SHUT_WR);
             drainBriefly(socket);
         }
@@ -230,12 +230,20 @@ void HttpServer::configure()
     auto withBody = [this](const httplib::Request& req, httplib::Response& res,
                            const httplib::ContentReader& reader) {
         IncomingRequest in = incoming(req);
-        const bool complete = reader([&in](const char* data, std::size_t length) {
+        // The transport checks only a declared length against the limit, not a chunked body.
+        bool tooLarge = false;
+        const bool complete = reader([this, &in, &tooLarge](const char* data, std::size_t length) {
+            if (length > m_limits.payloadLimit - in.body.size()) {
+                tooLarge = true;
+                return false;
+            }
             in.body.append(data, length);
             return true;
         });
         if (!complete)
-            in.transportStatus = res.status == 413 ? 413 : 400;
+            in.transportStatus = tooLarge || res.status == 413 ? 413 : 400;
+        if (tooLarge && t_servedStream)
+            t_servedStream->setUnreadInput();
         write(m_handler(in), res);
     };
     server.Get(".*", plain);

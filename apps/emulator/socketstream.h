@@ -27,6 +27,9 @@ public:
 
     bool isHeadTooLarge() const { return m_guard.isExceeded(); }
     std::size_t bytesWritten() const { return m_written; }
+    // Whether the request was refused before all of it was read.
+    bool hasUnreadInput() const { return m_unreadInput; }
+    void setUnreadInput() { m_unreadInput = true; }
     std::string remoteAddress() const;
 
 private:
@@ -40,6 +43,7 @@ private:
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     std::size_t m_written = 0;
+    bool m_unreadInput = false;
 };
 
 } // namespace Emulator

@@ -407,6 +407,10 @@ void tst_Emulator::answers_data()
     row("header line a byte over 8 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(8183, 'h') + "\r\n\r\n");
     row("header line of 20 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(20000, 'h') + "\r\n\r\n");
     row("endless header", "RAW", "", 431, streamHead + QByteArray(2 * 1024 * 1024, 'h'));
+    const QByteArray chunkedPost = "POST /api/2/messages/create.json HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
+    row("chunked body under 2 MB", "RAW", "", 401, chunkedPost + chunk.repeated(31) + "0\r\n\r\n");
+    row("chunked body over 2 MB", "RAW", "", 413, chunkedPost + chunk.repeated(40) + "0\r\n\r\n");
     // Only a line that is exactly CR LF ends the head; lines the transport skips still count.
     QByteArray shortFields;
     for (int i = 0; i < 101; ++i)
