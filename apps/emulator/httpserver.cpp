@@ -167,7 +167,8 @@ private:
     {
         SocketStream stream(socket,
                             HeadGuard(m_limits.maxHeaderCount, m_limits.maxHeadBytes, CPPHTTPLIB_HEADER_MAX_LENGTH),
-                            readTimeout, writeTimeout);
+                            readTimeout, writeTimeout, std::chrono::milliseconds(m_limits.headTimeoutMs),
+                            std::chrono::milliseconds(m_limits.bodyTimeoutMs));
         t_servedStream = &stream;
         bool closed = false;
         process_request(stream, true, closed, nullptr);

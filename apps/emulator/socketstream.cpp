@@ -1,5 +1,6 @@
 #include "socketstream.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -38,17 +39,29 @@ void addressOf(const sockaddr_storage& address, std::string& ip, int& port)
 } // namespace
 
 SocketStream::SocketStream(socket_t socket, const HeadGuard& guard, std::chrono::milliseconds readTimeout,
-                           std::chrono::milliseconds writeTimeout)
+                           std::chrono::milliseconds writeTimeout, std::chrono::milliseconds headTimeout,
+                           std::chrono::milliseconds bodyTimeout)
     : m_socket(socket)
     , m_guard(guard)
     , m_readTimeout(readTimeout)
     , m_writeTimeout(writeTimeout)
+    , m_bodyTimeout(bodyTimeout)
+    , m_deadline(std::chrono::steady_clock::now() + headTimeout)
 {
+}
+
+std::chrono::milliseconds SocketStream::readWait() const
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    return std::max(std::chrono::milliseconds(0), std::min(left, m_readTimeout));
 }
 
 bool SocketStream::is_readable() const
 {
-    return m_begin < m_end || waitFor(m_socket, POLLIN, m_readTimeout);
+    if (m_begin < m_end)
+        return true;
+    const auto wait = readWait();
+    return wait.count() > 0 && waitFor(m_socket, POLLIN, wait);
 }
 
 bool SocketStream::is_writable() const
@@ -67,12 +80,18 @@ ssize_t SocketStream::read(char* ptr, size_t size)
             return n > 0 ? ssize_t(n) : -1;
         ptr[n++] = m_buffer[m_begin++];
     }
+    // A sender that trickles bytes would otherwise hold a worker for as long as it likes.
+    if (!m_readingBody && m_guard.isHeadComplete()) {
+        m_readingBody = true;
+        m_deadline = std::chrono::steady_clock::now() + m_bodyTimeout;
+    }
     return ssize_t(n);
 }
 
 bool SocketStream::fill()
 {
-    if (!waitFor(m_socket, POLLIN, m_readTimeout))
+    const auto wait = readWait();
+    if (wait.count() <= 0 || !waitFor(m_socket, POLLIN, wait))
         return false;
     ssize_t n;
     do {

@@ -10,12 +10,14 @@
 namespace Emulator {
 
 // One accepted connection as the transport reads and writes it: reads are buffered, wait at most
-// the read timeout, and stop at the head's limits; writes never raise SIGPIPE.
+// the read timeout, and stop at the head's limits and at the deadlines of the head and of the
+// body; writes never raise SIGPIPE.
 class SocketStream : public httplib::Stream
 {
 public:
     SocketStream(socket_t socket, const HeadGuard& guard, std::chrono::milliseconds readTimeout,
-                 std::chrono::milliseconds writeTimeout);
+                 std::chrono::milliseconds writeTimeout, std::chrono::milliseconds headTimeout,
+                 std::chrono::milliseconds bodyTimeout);
 
     bool is_readable() const override;
     bool is_writable() const override;
@@ -34,11 +36,16 @@ public:
 
 private:
     bool fill();
+    // How long a read may still wait: the read timeout, or less as the deadline nears.
+    std::chrono::milliseconds readWait() const;
 
     socket_t m_socket;
     HeadGuard m_guard;
     std::chrono::milliseconds m_readTimeout;
     std::chrono::milliseconds m_writeTimeout;
+    std::chrono::milliseconds m_bodyTimeout;
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_readingBody = false;
     std::array<char, 4096> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;

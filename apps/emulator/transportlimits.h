@@ -11,6 +11,8 @@ struct TransportLimits
     std::size_t maxHeaderCount = 100;           // more header fields get 431
     std::size_t maxHeadBytes = 32 * 1024;       // a longer request line and headers get 431
     int idleTimeoutMs = 1000;                   // a connection that sends nothing for this long is closed
+    int headTimeoutMs = 3000;                   // the request line and headers must be in by then
+    int bodyTimeoutMs = 10000;                  // and the body this long after the head
     std::size_t maxIdleConnections = 512;       // beyond this the longest idle one is closed
 };
 

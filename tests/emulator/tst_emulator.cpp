@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <QtCore/QBuffer>
+#include <QtCore/QDeadlineTimer>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QLocale>
 #include <QtCore/QRegularExpression>
@@ -12,8 +13,15 @@
 #include <QtNetwork/QTcpSocket>
 #include <QtTest/QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -80,6 +88,40 @@ std::string pluginMultipart(const std::string& token, const std::string& body, i
                  "Content-Type: image/jpeg\r\n\r\n" + jpeg.toStdString() + "\r\n--margin--\r\n.\r\n";
 }
 
+// A plain socket, for clients that misbehave on purpose; -1 when it cannot connect.
+int connectTo(std::uint16_t port)
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (socket >= 0 && ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+// Whether the server closes the connection within the time, whatever it answers first.
+bool closedWithin(int socket, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    char buffer[4096];
+    for (;;) {
+        const qint64 left = milliseconds - timer.elapsed();
+        if (left <= 0)
+            return false;
+        pollfd entry{socket, POLLIN, 0};
+        if (::poll(&entry, 1, int(left)) <= 0)
+            continue;
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return true;
+    }
+}
+
 } // namespace
 
 // The service emulator over loopback: envelope, limits, tokens, streams, actions, pages and faults.
@@ -111,6 +153,8 @@ private slots:
     void tokens();
     void requestLogKeepsTheRecentRequests();
     void idleConnectionsDoNotHoldUpRequests();
+    void slowSendersAreCutOff_data();
+    void slowSendersAreCutOff();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -983,6 +1027,62 @@ void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
         QVERIFY(idle.back()->waitForConnected(10000));
     }
     QVERIFY(QTest::qWaitFor([&] { return open() == 10; }, 10000));
+}
+
+void tst_Emulator::slowSendersAreCutOff_data()
+{
+    QTest::addColumn<QByteArray>("start"); // what each slow sender sends at once, before trickling
+    QTest::newRow("head") << QByteArray("GET /api/2/streams/trending.json HTTP/1.1\r\nX-Slow: ");
+    QTest::newRow("body") << QByteArray("POST /api/2/messages/create.json HTTP/1.1\r\nContent-Length: 100000\r\n\r\n");
+}
+
+// As many senders as there are workers, each trickling a byte far within the read timeout, hold
+// the workers only until their deadline.
+void tst_Emulator::slowSendersAreCutOff()
+{
+    QFETCH(QByteArray, start);
+    Emulator::ServiceOptions options;
+    options.seedMessageCount = 5;
+    options.transport.headTimeoutMs = 300;
+    options.transport.bodyTimeoutMs = 300;
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+
+    std::vector<int> senders;
+    for (int i = 0; i < 12; ++i) {
+        senders.push_back(connectTo(service.port()));
+        QVERIFY(senders.back() >= 0);
+        QCOMPARE(::send(senders.back(), start.constData(), std::size_t(start.size()), MSG_NOSIGNAL), ssize_t(start.size()));
+    }
+    std::atomic<bool> stop{false};
+    std::thread trickle([&stop, &senders] {
+        while (!stop) {
+            for (const int socket : senders)
+                ::send(socket, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_read_timeout(3);
+    QElapsedTimer timer;
+    timer.start();
+    const auto answer = client.Get("/api/2/streams/trending.json");
+    const qint64 elapsed = timer.elapsed();
+    int closed = 0;
+    const QDeadlineTimer deadline(1500);
+    for (const int socket : senders)
+        closed += closedWithin(socket, int(deadline.remainingTime())) ? 1 : 0;
+    stop = true;
+    trickle.join();
+    for (const int socket : senders)
+        ::close(socket);
+
+    QVERIFY(answer);
+    QCOMPARE(answer->status, 200);
+    QVERIFY2(elapsed < 1500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    QCOMPARE(closed, 12);
 }
 
 QTEST_MAIN(tst_Emulator)
