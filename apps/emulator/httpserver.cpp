@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,13 +24,20 @@ const std::chrono::milliseconds writeTimeout(5000);
 thread_local SocketStream* t_servedStream = nullptr;
 
 // Reads what the client still sends for a little while, so that closing with unread input does
-// not reset the connection before the client has read the refusal.
-void drainBriefly(socket_t socket)
+// not reset the connection before the client has read the refusal; a client that keeps sending
+// must not keep the worker, hence the limit on the whole.
+void drainBriefly(socket_t socket, std::chrono::milliseconds limit)
 {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     char buffer[4096];
     std::size_t drained = 0;
     pollfd entry{socket, POLLIN, 0};
-    while (drained < 1024 * 1024 && ::poll(&entry, 1, 50) > 0) {
+    while (drained < 1024 * 1024) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int wait = int(std::min<long long>(left.count(), 50));
+        if (wait <= 0 || ::poll(&entry, 1, wait) <= 0)
+            break;
         const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
         if (n <= 0)
             break;
@@ -182,7 +190,7 @@ private:
         }
         if (stream.isHeadTooLarge() || stream.hasUnreadInput()) {
             ::shutdown(socket, SHUT_WR);
-            drainBriefly(socket);
+            drainBriefly(socket, std::chrono::milliseconds(m_limits.drainTimeoutMs));
         }
         ::shutdown(socket, SHUT_RDWR);
         ::close(socket);

@@ -13,6 +13,7 @@ struct TransportLimits
     int idleTimeoutMs = 1000;                   // a connection that sends nothing for this long is closed
     int headTimeoutMs = 3000;                   // the request line and headers must be in by then
     int bodyTimeoutMs = 10000;                  // and the body this long after the head
+    int drainTimeoutMs = 500;                   // input after a refusal is read (and dropped) this long at most
     std::size_t maxIdleConnections = 512;       // beyond this the longest idle one is closed
 };
 

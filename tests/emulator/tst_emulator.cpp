@@ -1034,6 +1034,9 @@ void tst_Emulator::slowSendersAreCutOff_data()
     QTest::addColumn<QByteArray>("start"); // what each slow sender sends at once, before trickling
     QTest::newRow("head") << QByteArray("GET /api/2/streams/trending.json HTTP/1.1\r\nX-Slow: ");
     QTest::newRow("body") << QByteArray("POST /api/2/messages/create.json HTTP/1.1\r\nContent-Length: 100000\r\n\r\n");
+    // Refused at once, then read a little longer so that the refusal arrives.
+    QTest::newRow("head over 32 KB")
+        << "GET /api/2/streams/trending.json HTTP/1.1\r\nX-Long: " + QByteArray(40 * 1024, 'h');
 }
 
 // As many senders as there are workers, each trickling a byte far within the read timeout, hold
@@ -1045,6 +1048,7 @@ void tst_Emulator::slowSendersAreCutOff()
     options.seedMessageCount = 5;
     options.transport.headTimeoutMs = 300;
     options.transport.bodyTimeoutMs = 300;
+    options.transport.drainTimeoutMs = 200;
     Emulator::Service service(options);
     QVERIFY(service.start());
 
