@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -164,6 +166,16 @@ public:
     // Whether the request this worker serves was refused because of its head.
     static bool isServingOversizedHead() { return t_servedStream && t_servedStream->isHeadTooLarge(); }
 
+    // The library's stop waits for every queued connection to be served, each perhaps as slowly
+    // as its deadlines allow; once stopping, queued ones close unserved and served ones stop reading.
+    void beginStopping()
+    {
+        std::lock_guard<std::mutex> lock(m_servedMutex);
+        m_stopping = true;
+        for (const socket_t socket : m_served)
+            ::shutdown(socket, SHUT_RD);
+    }
+
 private:
     bool process_and_close_socket(socket_t socket) override
     {
@@ -173,6 +185,14 @@ private:
 
     void serve(socket_t socket)
     {
+        {
+            std::lock_guard<std::mutex> lock(m_servedMutex);
+            if (m_stopping) {
+                ::close(socket);
+                return;
+            }
+            m_served.insert(socket);
+        }
         SocketStream stream(socket,
                             HeadGuard(m_limits.maxHeaderCount, m_limits.maxHeadBytes, CPPHTTPLIB_HEADER_MAX_LENGTH),
                             readTimeout, writeTimeout, std::chrono::milliseconds(m_limits.headTimeoutMs),
@@ -192,6 +212,11 @@ private:
             ::shutdown(socket, SHUT_WR);
             drainBriefly(socket, std::chrono::milliseconds(m_limits.drainTimeoutMs));
         }
+        {
+            // Before the close, so that a stop never shuts a number already reused.
+            std::lock_guard<std::mutex> lock(m_servedMutex);
+            m_served.erase(socket);
+        }
         ::shutdown(socket, SHUT_RDWR);
         ::close(socket);
     }
@@ -199,6 +224,9 @@ private:
     TransportLimits m_limits;
     HttpServer::Handler m_handler;
     ConnectionWatcher m_watcher;
+    std::mutex m_servedMutex;
+    std::set<socket_t> m_served;
+    bool m_stopping = false;
 };
 
 HttpServer::HttpServer(Handler handler, const TransportLimits& limits)
@@ -309,6 +337,7 @@ void HttpServer::stop()
 {
     if (!m_server)
         return;
+    m_server->beginStopping();
     m_server->stop();
     if (m_thread.joinable())
         m_thread.join();

@@ -153,6 +153,7 @@ private slots:
     void tokens();
     void requestLogKeepsTheRecentRequests();
     void idleConnectionsDoNotHoldUpRequests();
+    void stoppingClosesSlowConnectionsAtOnce();
     void slowSendersAreCutOff_data();
     void slowSendersAreCutOff();
 
@@ -1087,6 +1088,39 @@ void tst_Emulator::slowSendersAreCutOff()
     QCOMPARE(answer->status, 200);
     QVERIFY2(elapsed < 1500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     QCOMPARE(closed, 12);
+}
+
+// Three connections for every worker, each with one byte of a head: served one after another
+// until their deadline, they would keep a stop waiting for seconds.
+void tst_Emulator::stoppingClosesSlowConnectionsAtOnce()
+{
+    Emulator::ServiceOptions options;
+    options.seedMessageCount = 5;
+    options.transport.headTimeoutMs = 1000;
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+    std::vector<int> slow;
+    for (int i = 0; i < 36; ++i) {
+        slow.push_back(connectTo(service.port()));
+        QVERIFY(slow.back() >= 0);
+    }
+    // All wait to be readable first, so that the byte puts them all in the workers' queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (const int socket : slow)
+        QCOMPARE(::send(socket, "G", 1, MSG_NOSIGNAL), ssize_t(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    QElapsedTimer timer;
+    timer.start();
+    service.stop();
+    const qint64 elapsed = timer.elapsed();
+    int closed = 0;
+    for (const int socket : slow) {
+        closed += closedWithin(socket, 500) ? 1 : 0;
+        ::close(socket);
+    }
+    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    QCOMPARE(closed, 36);
 }
 
 QTEST_MAIN(tst_Emulator)
