@@ -79,7 +79,8 @@ IncomingRequest incoming(const httplib::Request& req)
     in.method = req.method;
     in.target = req.target;
     in.path = req.path;
-    in.remoteAddress = req.remote_addr;
+    // The transport fills in the address only for requests it went on to route.
+    in.remoteAddress = req.remote_addr.empty() && t_servedStream ? t_servedStream->remoteAddress() : req.remote_addr;
     for (const auto& header : req.headers) {
         // The transport adds the connection's addresses as headers of its own.
         if (header.first == "REMOTE_ADDR" || header.first == "REMOTE_PORT" || header.first == "LOCAL_ADDR" ||

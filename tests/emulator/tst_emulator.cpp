@@ -491,6 +491,8 @@ void tst_Emulator::answers()
             answer += socket.readAll();
         QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status)), answer.constData());
         QVERIFY(answer.contains("X-RateLimit-Remaining: 199"));
+        // Refused or not, the request is the client's own.
+        QCOMPARE(m_service->requests().back().remoteAddress, std::string("127.0.0.1"));
     } else {
         const httplib::Result result = method == "GET"    ? get(to)
                                        : method == "POST" ? post(to, body.toStdString(), type.constData())
