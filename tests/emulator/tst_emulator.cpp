@@ -434,6 +434,11 @@ void tst_Emulator::answers_data()
     row("unknown client", "GET", "/oauth/authorize?" + QByteArray(grant).replace("orvane-desktop", "someone"), 400);
     row("code grant", "GET", "/oauth/authorize?" + QByteArray(grant).replace("=token", "=code"), 400);
     row("ftp redirect", "GET", "/oauth/authorize?" + QByteArray(grant).replace("http:", "ftp:"), 400);
+    const QByteArray brokenLine = QByteArray(grant).replace("/done", "/done%0D%0AX-Injected:%20yes");
+    row("redirect with a line break", "GET", "/oauth/authorize?" + brokenLine, 400);
+    row("approve to a line break", "POST", "/oauth/authorize", 400, brokenLine + "&username=bob&decision=approve");
+    row("deny to a tab", "POST", "/oauth/authorize", 400,
+        QByteArray(grant).replace("/done", "/do%09ne") + "&username=bob&decision=deny");
 
     row("not HTTP", "RAW", "", 400, "THIS IS NOT HTTP\r\n\r\n");
     row("no version", "RAW", "", 400, "GET /api/2/streams/trending.json\r\n\r\n");
