@@ -1,11 +1,27 @@
 #include "tokenregistry.h"
 
+#include <array>
 #include <cstdio>
 
 namespace Emulator {
 
+namespace {
+
+// One 32-bit seed would leave only 2^32 token sequences to guess from.
+std::mt19937_64 seededGenerator()
+{
+    std::random_device device;
+    std::array<std::random_device::result_type, 8> words;
+    for (auto& word : words)
+        word = device();
+    std::seed_seq seed(words.begin(), words.end());
+    return std::mt19937_64(seed);
+}
+
+} // namespace
+
 TokenRegistry::TokenRegistry()
-    : m_random(std::random_device{}())
+    : m_random(seededGenerator())
 {
 }
 
