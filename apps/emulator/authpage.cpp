@@ -92,7 +92,8 @@ std::optional<Reply> AuthPage::refusal(const Grant& grant) const
     const std::string& uri = grant.redirectUri;
     const bool absolute = uri.rfind("http://", 0) == 0 || uri.rfind("https://", 0) == 0;
     // The address goes into a Location header, which the transport drops whole when it holds a line break.
-    const bool control = std::any_of(uri.begin(), uri.end(), [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; });
+    const bool control =
+        std::any_of(uri.begin(), uri.end(), [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; });
     if (!absolute || control || uri.find('#') != std::string::npos)
         return errorPage(400, "Invalid redirect address: " + uri);
     return std::nullopt;

@@ -52,7 +52,8 @@ SocketStream::SocketStream(socket_t socket, const HeadGuard& guard, std::chrono:
 
 std::chrono::milliseconds SocketStream::readWait() const
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
     return std::max(std::chrono::milliseconds(0), std::min(left, m_readTimeout));
 }
 

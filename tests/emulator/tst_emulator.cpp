@@ -1065,7 +1065,8 @@ void tst_Emulator::slowSendersAreCutOff()
     for (int i = 0; i < 12; ++i) {
         senders.push_back(connectTo(service.port()));
         QVERIFY(senders.back() >= 0);
-        QCOMPARE(::send(senders.back(), start.constData(), std::size_t(start.size()), MSG_NOSIGNAL), ssize_t(start.size()));
+        QCOMPARE(::send(senders.back(), start.constData(), std::size_t(start.size()), MSG_NOSIGNAL),
+                 ssize_t(start.size()));
     }
     std::atomic<bool> stop{false};
     std::thread trickle([&stop, &senders] {
