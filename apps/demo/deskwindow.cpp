@@ -13,7 +13,6 @@
 #include <requestspool.h>
 #include <ventariactionhandler.h>
 
-#include <QtCore/QPointer>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
 #include <QtWidgets/QAction>
@@ -28,8 +27,6 @@
 namespace {
 
 const QByteArray geometryKey = QByteArrayLiteral("VentariDesk/geometry");
-// Where a desk window last put the popups; the notification manager does not tell.
-QPointer<QWidget> s_popupHost;
 
 } // namespace
 
@@ -73,17 +70,15 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     m_restoring = false;
     updateTabTitles();
 
-    if (Kelvar::NotificationManager* notifications = host->notifications()) {
+    if (Kelvar::NotificationManager* notifications = host->notifications())
         notifications->setPopupHost(m_tabs);
-        s_popupHost = m_tabs;
-    }
 }
 
 DeskWindow::~DeskWindow()
 {
     // A window made since has the popups now.
     Kelvar::NotificationManager* notifications = m_host->notifications();
-    if (notifications && s_popupHost == m_tabs)
+    if (notifications && notifications->popupHost() == m_tabs)
         notifications->setPopupHost(nullptr);
 }
 

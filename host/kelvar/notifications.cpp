@@ -50,6 +50,11 @@ void NotificationManager::setPopupHost(QWidget* host)
         m_popupHost->installEventFilter(this);
 }
 
+QWidget* NotificationManager::popupHost() const
+{
+    return m_popupHost;
+}
+
 QList<QWidget*> NotificationManager::popups() const
 {
     QList<QWidget*> shown;

@@ -46,6 +46,7 @@ public:
     // Popups appear inside this widget's bottom-right corner, stacked upwards, newest lowest;
     // without one, at the screen's bottom-right corner.
     void setPopupHost(QWidget* host);
+    QWidget* popupHost() const;
     // The popups on show.
     QList<QWidget*> popups() const;
 
