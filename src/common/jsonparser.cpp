@@ -415,7 +415,15 @@ private:
                 case 'n': c = '\n'; break;
                 case 'r': c = '\r'; break;
                 case 't': c = '\t'; break;
-                case 'u': qWarning("don't support \\uxxxx char"); break;
+                case 'u':
+                    // Escapes are decoded (they once stayed text), pairs joined, lone surrogates become U+FFFD.
+                    if (readUnicodeEscape())
+                        continue;
+                    // A malformed escape is a tolerated fault, like a lone '/': its 'u' stands
+                    // for itself as any other escaped byte does, and what follows it is read
+                    // as ordinary text.
+                    qWarning("I kept a malformed \\u escape as text while parsing JSON file.");
+                    break;
                 default: break;
                 }
                 m_bytes.push_back(c);
@@ -426,6 +434,93 @@ private:
             }
         }
         fail("End of file before end of string: ", m_bytes);
+    }
+
+    // After "\u": appends the escaped character as UTF-8, or U+FFFD for a lone surrogate. A high
+    // surrogate takes the escape written right after it when that is a low one. False, with only
+    // the 'u' consumed, when the escape is malformed.
+    bool readUnicodeEscape()
+    {
+        char16_t unit;
+        if (!readEscapedUnit(unit))
+            return false;
+        while (QChar::isHighSurrogate(unit)) {
+            if (!consumeIf('\\'))
+                break;
+            if (!consumeIf('u')) {
+                m_source.unget('\\');
+                break;
+            }
+            char16_t next;
+            if (!readEscapedUnit(next)) {
+                // Read again, after the replacement, as the malformed escape it is.
+                m_source.unget('u');
+                m_source.unget('\\');
+                break;
+            }
+            if (QChar::isLowSurrogate(next)) {
+                appendUtf8(QChar::surrogateToUcs4(unit, next));
+                return true;
+            }
+            appendUtf8(replacementCharacter);
+            unit = next;
+        }
+        appendUtf8(QChar::isSurrogate(unit) ? replacementCharacter : unit);
+        return true;
+    }
+
+    // The four hex digits of a \u escape as one UTF-16 unit. When they are not all there,
+    // every byte read is given back.
+    bool readEscapedUnit(char16_t& unit)
+    {
+        char digits[4];
+        unit = 0;
+        for (int count = 0; count < 4; ++count) {
+            int value = -1;
+            if (m_source.get(digits[count])) {
+                value = hexValue(digits[count]);
+                if (value < 0)
+                    m_source.unget(digits[count]);
+            }
+            if (value < 0) {
+                while (count > 0)
+                    m_source.unget(digits[--count]);
+                return false;
+            }
+            unit = char16_t(unit << 4 | value);
+        }
+        return true;
+    }
+
+    static int hexValue(char c)
+    {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    // U+0000 becomes a zero byte, so an escaped one ends the text as a raw one does.
+    void appendUtf8(char32_t codePoint)
+    {
+        if (codePoint < 0x80) {
+            m_bytes.push_back(char(codePoint));
+        } else if (codePoint < 0x800) {
+            m_bytes.push_back(char(0xc0 | codePoint >> 6));
+            m_bytes.push_back(char(0x80 | (codePoint & 0x3f)));
+        } else if (codePoint < 0x10000) {
+            m_bytes.push_back(char(0xe0 | codePoint >> 12));
+            m_bytes.push_back(char(0x80 | (codePoint >> 6 & 0x3f)));
+            m_bytes.push_back(char(0x80 | (codePoint & 0x3f)));
+        } else {
+            m_bytes.push_back(char(0xf0 | codePoint >> 18));
+            m_bytes.push_back(char(0x80 | (codePoint >> 12 & 0x3f)));
+            m_bytes.push_back(char(0x80 | (codePoint >> 6 & 0x3f)));
+            m_bytes.push_back(char(0x80 | (codePoint & 0x3f)));
+        }
     }
 
     QVariant readBareToken()
@@ -463,6 +558,7 @@ private:
     }
 
     static constexpr int maxDepth = 1024;
+    static constexpr char32_t replacementCharacter = 0xfffd;
 
     Source& m_source;
     const ByteClasses& m_classes;

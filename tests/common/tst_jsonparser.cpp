@@ -9,7 +9,7 @@
 namespace {
 
 const QString removedSlash = QStringLiteral("I removed a '/' while parsing JSON file.");
-const QString unicodeEscape = QStringLiteral("don't support \\uxxxx char");
+const QString malformedEscape = QStringLiteral("I kept a malformed \\u escape as text while parsing JSON file.");
 
 template <int N>
 QByteArray bytes(const char (&text)[N])
@@ -110,6 +110,8 @@ class tst_JsonParser : public QObject
 private slots:
     void rules_data();
     void rules();
+    void unicodeEscapes_data();
+    void unicodeEscapes();
     void memoryAndDeviceAgreeOnRandomInput();
     void nestingIsLimited();
     void deviceIsLeftJustAfterTheValue_data();
@@ -132,8 +134,9 @@ void tst_JsonParser::rules_data()
                      const QStringList& warnings = QStringList()) {
         QTest::newRow(name) << input << expected << QString() << 0 << 0 << warnings;
     };
-    auto error = [&](const char* name, const QByteArray& input, const QString& message, int line, int column) {
-        QTest::newRow(name) << input << QString() << message << line << column << QStringList();
+    auto error = [&](const char* name, const QByteArray& input, const QString& message, int line, int column,
+                     const QStringList& warnings = QStringList()) {
+        QTest::newRow(name) << input << QString() << message << line << column << warnings;
     };
 
     // Well-formed documents.
@@ -183,7 +186,15 @@ void tst_JsonParser::rules_data()
     value("non-ascii word", "[caf\xc3\xa9]", QStringLiteral("[\"caf\u00e9\"]"));
     value("word is read up to a unicode space", "[a\xe2\x80\x83" "b]", R"(["a"])");
     value("control byte inside a word", "[a\x01z]", R"(["a\x01z"])");
-    value("unicode escape is kept as text", R"("\u00e9")", R"("u00e9")", {unicodeEscape});
+
+    // Malformed \u escapes: the 'u' stays as text and what follows is read as ordinary bytes.
+    value("escape with a non-hex digit", R"("\u12G4")", R"("u12G4")", {malformedEscape});
+    value("escape with three digits", R"(["\u00e"])", R"(["u00e"])", {malformedEscape});
+    value("escape without digits before an escape", R"("\u\n\u00e9")", QStringLiteral("\"u\\x0a\u00e9\""),
+          {malformedEscape});
+    value("lone high before a malformed escape", R"("\ud83d\u12x")", QStringLiteral("\"\uFFFDu12x\""),
+          {malformedEscape});
+    value("bare words keep escapes as written", R"([a\u00e9])", R"(["a\u00e9"])");
 
     // Errors and their positions (line from 1, column in bytes).
     error("unclosed string", "\"abc", "End of file before end of string: abc", 1, 4);
@@ -202,6 +213,15 @@ void tst_JsonParser::rules_data()
     error("carriage return is a byte of the line", "[1,\r\n2 3]", "Expected ']' to close an array", 2, 2);
     error("columns count bytes and names are latin-1", "{\"\xe2\x82\xac\" 1}",
           "Expected ':' after a member name: ?", 1, 7);
+    error("unclosed string in a malformed escape", R"("ab\u12)", "End of file before end of string: abu12", 1, 7,
+          {malformedEscape});
+    error("malformed escape given back over a newline", "\"\\u1\nx", "End of file before end of string: u1\nx", 2, 1,
+          {malformedEscape});
+    error("unclosed string after a lone high surrogate", R"("a\ud83d)",
+          QStringLiteral("End of file before end of string: a\uFFFD"), 1, 8);
+    error("unclosed string in an escape after a high surrogate", R"("\ud83d\)",
+          QStringLiteral("End of file before end of string: \uFFFD"), 1, 8);
+    error("position after a decoded escape", R"(["\u00e9" 1])", "Expected ']' to close an array", 1, 10);
     error("zero byte ends the reported text", bytes("\"ab\0cd"), "End of file before end of string: ab", 1, 6);
 }
 
@@ -225,12 +245,68 @@ void tst_JsonParser::rules()
     QVERIFY(parseIn(Form::Memory, input) == device);
 }
 
+// Each escaped text is read both as a string value and as a member name, from memory and from a
+// device, without warnings.
+void tst_JsonParser::unicodeEscapes_data()
+{
+    QTest::addColumn<QByteArray>("escaped");
+    QTest::addColumn<QString>("expected");
+
+    const auto text = [](std::initializer_list<char32_t> codePoints) {
+        return QString::fromUcs4(codePoints.begin(), int(codePoints.size()));
+    };
+    const char32_t fffd = 0xfffd;
+    QTest::newRow("latin letters") << QByteArray(R"(Zo\u00eb \u00d8degaard)")
+                                   << text({'Z', 'o', 0xeb, ' ', 0xd8, 'd', 'e', 'g', 'a', 'a', 'r', 'd'});
+    QTest::newRow("upper-case hex") << QByteArray(R"(B\u00F6rse \u20AC)")
+                                    << text({'B', 0xf6, 'r', 's', 'e', ' ', 0x20ac});
+    QTest::newRow("mixed-case hex") << QByteArray(R"(\u00cA\u65E5\u672c)") << text({0xca, 0x65e5, 0x672c});
+    QTest::newRow("ascii and the top of the plane") << QByteArray(R"(\u0041\u007e\uFFFD\uffff)")
+                                                    << text({'A', '~', 0xfffd, 0xffff});
+    const QChar pair[] = {QChar(0xd83d), QChar(0xde80), QLatin1Char('!')};
+    QTest::newRow("pair") << QByteArray(R"(\ud83d\ude80!)") << QString(pair, 3);
+    QTest::newRow("pair in upper case") << QByteArray(R"(\uD83D\uDE80)") << text({0x1f680});
+    QTest::newRow("pairs back to back") << QByteArray(R"(\ud800\udc00\udbff\udfff)") << text({0x10000, 0x10ffff});
+    QTest::newRow("lone high at the end") << QByteArray(R"(a\ud83d)") << text({'a', fffd});
+    QTest::newRow("lone high before a letter") << QByteArray(R"(\ud83dx)") << text({fffd, 'x'});
+    QTest::newRow("lone high before another escape") << QByteArray(R"(\ud83d\n)") << text({fffd, '\n'});
+    QTest::newRow("lone high before an escaped backslash") << QByteArray(R"(\ud83d\\ude80)")
+                                                           << text({fffd, '\\', 'u', 'd', 'e', '8', '0'});
+    QTest::newRow("lone low") << QByteArray(R"(\ude80a)") << text({fffd, 'a'});
+    QTest::newRow("low before high") << QByteArray(R"(\ude80\ud83d)") << text({fffd, fffd});
+    QTest::newRow("high after high") << QByteArray(R"(\ud83d\ud83d\ude80)") << text({fffd, 0x1f680});
+    QTest::newRow("high before a plain escape") << QByteArray(R"(\ud83d\u00e9)") << text({fffd, 0xe9});
+    QTest::newRow("among other escapes") << QByteArray(R"(\"\u00e9\"\n\\u00e9\t\/)")
+                                         << text({'"', 0xe9, '"', '\n', '\\', 'u', '0', '0', 'e', '9', '\t', '/'});
+    QTest::newRow("next to raw utf-8") << QByteArray("caf\\u00e9 caf\xc3\xa9")
+                                       << text({'c', 'a', 'f', 0xe9, ' ', 'c', 'a', 'f', 0xe9});
+    QTest::newRow("escaped zero ends the text as a raw one does") << QByteArray(R"(ab\u0000cd)") << text({'a', 'b'});
+}
+
+void tst_JsonParser::unicodeEscapes()
+{
+    QFETCH(QByteArray, escaped);
+    QFETCH(QString, expected);
+
+    const QString asValue = describe(expected, true);
+    const QString asName = describe(QVariantMap{{expected, 1}}, true);
+    for (const Form form : {Form::Device, Form::Memory}) {
+        const Outcome value = parseIn(form, '"' + escaped + '"');
+        QCOMPARE(value.strictValue, asValue);
+        QCOMPARE(value.warnings, QStringList());
+        const Outcome name = parseIn(form, "{\"" + escaped + "\": 1}");
+        QCOMPARE(name.strictValue, asName);
+        QCOMPARE(name.warnings, QStringList());
+    }
+}
+
 // Fragments of well-formed and broken documents, shuffled: both forms must agree on all of them.
 void tst_JsonParser::memoryAndDeviceAgreeOnRandomInput()
 {
     const QList<QByteArray> pieces{"{", "}", "[", "]", ",", ":", "\"", "\\", "\\u", "\\n", "/", "//c\n", " ", "\n",
                                    "\r\n", "\t", "\xa0", "\x85", "a", "_", "1", "-2", "1.5e3", "true", "null",
-                                   "\"k\"", "\"v w\"", "\xc3\xa9", "\xe2\x80\x83", QByteArray(1, '\0'), "x1"};
+                                   "\"k\"", "\"v w\"", "\xc3\xa9", "\xe2\x80\x83", QByteArray(1, '\0'), "x1",
+                                   "\\ud83d", "\\uDE80", "\\u00e9", "\\u0", "0", "F"};
     QRandomGenerator random(20130506);
     for (int round = 0; round < 3000; ++round) {
         QByteArray input;
