@@ -107,7 +107,7 @@ Kelvar::NotificationManager* DeskHost::notifications() const
 bool DeskHost::startEmbeddedService(const DeskOptions& options)
 {
     Emulator::ServiceOptions serviceOptions;
-    serviceOptions.generatorPeriodSeconds = options.generatorSeconds;
+    serviceOptions.generatorPeriod = std::chrono::seconds(options.generatorSeconds);
     // The budget of a ten-minute window lets the pool refresh every few seconds, as a live desk wants.
     serviceOptions.rateWindowSeconds = 600;
     m_service = std::make_unique<Emulator::Service>(serviceOptions);

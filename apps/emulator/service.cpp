@@ -129,12 +129,18 @@ int Service::Private::generateMessage()
 
 void Service::Private::runGenerator()
 {
-    const auto period = std::chrono::seconds(m_options.generatorPeriodSeconds);
+    const auto period = m_options.generatorPeriod;
+    auto due = std::chrono::steady_clock::now() + period;
     std::unique_lock<std::mutex> lock(m_generatorMutex);
-    while (!m_generatorWake.wait_for(lock, period, [this] { return m_generatorStop; })) {
+    while (!m_generatorWake.wait_until(lock, due, [this] { return m_generatorStop; })) {
         lock.unlock();
         generateMessage();
         lock.lock();
+        // The pace holds over many messages; after a stall it starts afresh rather than catch up in a burst.
+        due += period;
+        const auto now = std::chrono::steady_clock::now();
+        if (due < now)
+            due = now + period;
     }
 }
 
@@ -323,7 +329,7 @@ bool Service::start(std::uint16_t port)
         d->m_http.reset();
         return false;
     }
-    if (d->m_options.generatorPeriodSeconds > 0) {
+    if (d->m_options.generatorPeriod.count() > 0) {
         d->m_generatorStop = false;
         d->m_generatorThread = std::thread([this] { d->runGenerator(); });
     }

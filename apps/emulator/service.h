@@ -8,6 +8,7 @@
 #include "tokenregistry.h"
 #include "transportlimits.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,7 +20,7 @@ namespace Emulator {
 struct ServiceOptions
 {
     bool seedData = true;
-    int generatorPeriodSeconds = 0; // > 0: a new message every that many seconds while running
+    std::chrono::milliseconds generatorPeriod{0}; // > 0: a new message every period while running
     int rateLimit = 200;            // requests per client and window
     int rateWindowSeconds = 3600;
     TransportLimits transport;

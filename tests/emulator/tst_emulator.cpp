@@ -1,3 +1,4 @@
+#include "emulator/commandline.h"
 #include "emulator/service.h"
 #include "testsupport.h"
 
@@ -156,6 +157,8 @@ private slots:
     void stoppingClosesSlowConnectionsAtOnce();
     void slowSendersAreCutOff_data();
     void slowSendersAreCutOff();
+    void commandLine_data();
+    void commandLine();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -857,7 +860,7 @@ void tst_Emulator::stoppingWakesTheGenerator()
 {
     Emulator::ServiceOptions options;
     options.seedMessageCount = 5;
-    options.generatorPeriodSeconds = 60;
+    options.generatorPeriod = std::chrono::seconds(60);
     Emulator::Service service(options);
     QVERIFY(service.start());
     QElapsedTimer timer;
@@ -1130,6 +1133,55 @@ void tst_Emulator::stoppingClosesSlowConnectionsAtOnce()
     }
     QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     QCOMPARE(closed, 36);
+}
+
+void tst_Emulator::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("periodMs"); // -1: refused
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("error"); // a pattern the refusal matches; empty: none
+
+    const QString generate = QStringLiteral("--generate needs seconds");
+    QTest::newRow("none") << QStringList() << 0 << 0 << QString();
+    QTest::newRow("whole") << QStringList{"--generate", "5"} << 5000 << 0 << QString();
+    QTest::newRow("fraction") << QStringList{"--generate", "0.2"} << 200 << 0 << QString();
+    QTest::newRow("milliseconds") << QStringList{"--generate", "1.005"} << 1005 << 0 << QString();
+    QTest::newRow("no leading digit") << QStringList{"--generate", ".5"} << 500 << 0 << QString();
+    QTest::newRow("off") << QStringList{"--generate", "0"} << 0 << 0 << QString();
+    QTest::newRow("a day") << QStringList{"--generate", "86400"} << 86400000 << 0 << QString();
+    QTest::newRow("with port") << QStringList{"--port", "8080", "--generate", "0.25"} << 250 << 8080 << QString();
+    QTest::newRow("negative") << QStringList{"--generate", "-1"} << -1 << 0 << generate + ".*not \"-1\"";
+    QTest::newRow("word") << QStringList{"--generate", "fast"} << -1 << 0 << generate + ".*not \"fast\"";
+    QTest::newRow("exponent") << QStringList{"--generate", "1e-1"} << -1 << 0 << generate;
+    QTest::newRow("below a millisecond") << QStringList{"--generate", "0.0005"} << -1 << 0 << generate;
+    QTest::newRow("over a day") << QStringList{"--generate", "86400.001"} << -1 << 0 << generate;
+    QTest::newRow("blank") << QStringList{"--generate", " 1"} << -1 << 0 << generate;
+    QTest::newRow("point only") << QStringList{"--generate", "."} << -1 << 0 << generate;
+    QTest::newRow("missing") << QStringList{"--generate"} << -1 << 0 << generate + "[^\"]*$";
+    QTest::newRow("other option") << QStringList{"--port", "70000", "--generate", "1"} << -1 << 0
+                                  << "--port needs a number from 0 to 65535";
+}
+
+void tst_Emulator::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, periodMs);
+    QFETCH(int, port);
+    QFETCH(QString, error);
+
+    std::vector<std::string> args;
+    for (const QString& argument : arguments)
+        args.push_back(argument.toStdString());
+    const Emulator::CommandLine command = Emulator::parseCommandLine(args);
+    QVERIFY2(QRegularExpression(error.isEmpty() ? QStringLiteral("^$") : error)
+                 .match(text(command.error))
+                 .hasMatch(),
+             command.error.c_str());
+    if (periodMs < 0)
+        return;
+    QCOMPARE(command.options.generatorPeriod.count(), qint64(periodMs));
+    QCOMPARE(int(command.port), port);
 }
 
 QTEST_MAIN(tst_Emulator)
