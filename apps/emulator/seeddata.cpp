@@ -1,6 +1,7 @@
 #include "seeddata.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 namespace Emulator {
@@ -55,8 +56,33 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 MessageGenerator::MessageGenerator(unsigned seed, Order order)
     : m_random(seed)
+    , m_seed(seed)
     , m_order(order)
 {
+}
+
+int MessageGenerator::SkewedChoice::draw(const std::vector<int>& ids, unsigned seed, std::mt19937& random)
+{
+    if (ids.empty())
+        return -1;
+    if (ids != m_ids) {
+        m_ids = ids;
+        m_ranked = ids;
+        // A seeded key per id, so that the ranking neither follows the ids nor moves when one is added.
+        auto key = [seed](int id) {
+            std::uint64_t x = (std::uint64_t(seed) << 32) ^ std::uint32_t(id);
+            x += 0x9e3779b97f4a7c15ull;
+            x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+            x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+            return x ^ (x >> 31);
+        };
+        std::sort(m_ranked.begin(), m_ranked.end(), [&key](int a, int b) { return key(a) < key(b); });
+        std::vector<double> weights;
+        for (std::size_t rank = 1; rank <= m_ranked.size(); ++rank)
+            weights.push_back(1.0 / std::pow(double(rank), 1.1));
+        m_law = std::discrete_distribution<std::size_t>(weights.begin(), weights.end());
+    }
+    return m_ranked[m_law(random)];
 }
 
 int MessageGenerator::pick(int count)
@@ -76,6 +102,8 @@ MessageDraft MessageGenerator::next(const DataStore& store)
     const std::vector<Symbol> symbols = store.symbols();
     if (users.empty() || symbols.empty())
         return draft;
+    if (m_order == Order::Skewed)
+        return nextSkewed(users, symbols);
 
     const bool inTurn = m_order == Order::InTurn;
     const int turn = m_turn++;
@@ -115,6 +143,67 @@ MessageDraft MessageGenerator::next(const DataStore& store)
         while (other == author.username)
             other = users[choose(userCount, m_mentionTurn++)].username;
     }
+    return finish(draft, text, author, first, second, other, inTurn, turn);
+}
+
+MessageDraft MessageGenerator::nextSkewed(const std::vector<User>& users, const std::vector<Symbol>& symbols)
+{
+    const int turn = m_turn++;
+    std::vector<int> people;
+    std::vector<int> desks;
+    std::vector<int> everyone;
+    for (const User& user : users) {
+        (user.investorRelations ? desks : people).push_back(user.id);
+        everyone.push_back(user.id);
+    }
+    auto userOf = [&users](int id) {
+        return *std::find_if(users.begin(), users.end(), [id](const User& user) { return user.id == id; });
+    };
+    const bool fromDesk = !desks.empty() && (people.empty() || pick(10) == 0);
+    const User author = userOf(fromDesk ? desks[pick(int(desks.size()))] : m_authors.draw(people, m_seed, m_random));
+
+    std::vector<int> choices;
+    for (int i = 0; i < templateCount; ++i) {
+        if (templates[i].investorRelations == author.investorRelations)
+            choices.push_back(i);
+    }
+    const std::string text = templates[choices[pick(int(choices.size()))]].text;
+
+    std::vector<int> symbolIds;
+    for (const Symbol& symbol : symbols)
+        symbolIds.push_back(symbol.id);
+    auto symbolOf = [&symbols](int id) {
+        return *std::find_if(symbols.begin(), symbols.end(), [id](const Symbol& symbol) { return symbol.id == id; });
+    };
+    // The second symbol follows the same law; should a few draws all repeat the first, its neighbour will do.
+    const int firstId = m_symbols.draw(symbolIds, m_seed, m_random);
+    int secondId = firstId;
+    for (int attempt = 0; attempt < 16 && secondId == firstId && symbols.size() > 1; ++attempt)
+        secondId = m_symbols.draw(symbolIds, m_seed, m_random);
+    if (secondId == firstId && symbols.size() > 1)
+        secondId = symbolIds[(std::find(symbolIds.begin(), symbolIds.end(), firstId) - symbolIds.begin() + 1) %
+                             symbolIds.size()];
+    const Symbol first = symbolOf(firstId);
+    const Symbol second = symbolOf(secondId);
+
+    MessageDraft draft;
+    draft.symbolIds.push_back(first.id);
+    if (text.find("{T}") != std::string::npos && second.id != first.id)
+        draft.symbolIds.push_back(second.id);
+
+    std::string other = author.username;
+    if (users.size() > 1 && text.find("{U}") != std::string::npos) {
+        for (int attempt = 0; attempt < 16 && other == author.username; ++attempt)
+            other = userOf(m_mentioned.draw(everyone, m_seed, m_random)).username;
+        for (std::size_t i = 0; other == author.username; ++i)
+            other = users[i].username;
+    }
+    return finish(draft, text, author, first, second, other, false, turn);
+}
+
+MessageDraft MessageGenerator::finish(MessageDraft draft, std::string text, const User& author, const Symbol& first,
+                                      const Symbol& second, const std::string& other, bool inTurn, int turn)
+{
     std::string link;
     if (pick(2) == 0)
         link = "https://research.example.com/notes/" + std::to_string(1000 + pick(9000));

@@ -76,14 +76,14 @@ public:
     std::unique_ptr<HttpServer> m_http;
 
     std::mutex m_generatorMutex;
-    MessageGenerator m_generator;
+    std::map<MessageGenerator::Order, MessageGenerator> m_generators; // made when first asked for
     std::condition_variable m_generatorWake;
     bool m_generatorStop = false;
     std::thread m_generatorThread;
 
     std::string baseUrl() const;
     std::map<std::string, std::string> remoteSettings() const;
-    int generateMessage();
+    int generateMessage(MessageGenerator::Order order);
 };
 
 Service::Private::Private(const Options& options)
@@ -94,7 +94,6 @@ Service::Private::Private(const Options& options)
     , m_api(m_store, m_clock, {options.symbolsLimit, options.urlSymbols}, [this] { return baseUrl(); })
     , m_authPage(m_store, m_tokens, options.clientId)
     , m_content(m_store, [this] { return remoteSettings(); })
-    , m_generator(options.randomSeed + 1, MessageGenerator::Order::InTurn)
 {
     if (m_options.seedData) {
         const std::int64_t newest = m_options.seedTime ? m_options.seedTime : m_clock.now();
@@ -115,12 +114,19 @@ std::map<std::string, std::string> Service::Private::remoteSettings() const
     return remoteSettingsFor(baseUrl(), m_options);
 }
 
-int Service::Private::generateMessage()
+int Service::Private::generateMessage(MessageGenerator::Order order)
 {
     MessageDraft draft;
     {
         std::lock_guard<std::mutex> lock(m_generatorMutex);
-        draft = m_generator.next(m_store);
+        auto it = m_generators.find(order);
+        if (it == m_generators.end()) {
+            // In turn keeps the seed it always had, so that what tests generate stays as it was.
+            const unsigned offset = order == MessageGenerator::Order::InTurn ? 1 :
+                                    order == MessageGenerator::Order::Skewed ? 2 : 3;
+            it = m_generators.emplace(order, MessageGenerator(m_options.randomSeed + offset, order)).first;
+        }
+        draft = it->second.next(m_store);
     }
     if (draft.userId < 0)
         return -1;
@@ -134,7 +140,7 @@ void Service::Private::runGenerator()
     std::unique_lock<std::mutex> lock(m_generatorMutex);
     while (!m_generatorWake.wait_until(lock, due, [this] { return m_generatorStop; })) {
         lock.unlock();
-        generateMessage();
+        generateMessage(m_options.generatorOrder);
         lock.lock();
         // The pace holds over many messages; after a stall it starts afresh rather than catch up in a burst.
         due += period;
@@ -459,7 +465,12 @@ void Service::clearRequests()
 
 int Service::generateMessage()
 {
-    return d->generateMessage();
+    return d->generateMessage(MessageGenerator::Order::InTurn);
+}
+
+int Service::generateMessage(MessageGenerator::Order order)
+{
+    return d->generateMessage(order);
 }
 
 bool Service::removeMessage(int messageId)

@@ -4,6 +4,7 @@
 #include "faultinjector.h"
 #include "ratelimiter.h"
 #include "requestlog.h"
+#include "seeddata.h"
 #include "serverclock.h"
 #include "tokenregistry.h"
 #include "transportlimits.h"
@@ -21,6 +22,9 @@ struct ServiceOptions
 {
     bool seedData = true;
     std::chrono::milliseconds generatorPeriod{0}; // > 0: a new message every period while running
+    // How the background generator picks authors, symbols and mentioned users; skewed, a few
+    // streams are busy and most quiet, as on the live service.
+    MessageGenerator::Order generatorOrder = MessageGenerator::Order::Skewed;
     int rateLimit = 200;            // requests per client and window
     int rateWindowSeconds = 3600;
     TransportLimits transport;
@@ -31,7 +35,7 @@ struct ServiceOptions
     std::string clientId = "orvane-desktop";    // the only client the authorization page accepts
     int symbolsLimit = 140;
     int urlSymbols = 20;
-    unsigned randomSeed = 7;     // seeded messages and the generator
+    unsigned randomSeed = 7;     // seeded messages, the generator and its ranking of busy streams
     std::int64_t seedTime = 0;   // time of the newest seeded message; 0: construction time
     int seedMessageCount = 300;
 };
@@ -89,9 +93,12 @@ public:
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
 
-    // Posts one generated message now, as the generator would; returns its id. Authors, symbols
-    // and mentioned users are taken in turn, so every stream soon sees new messages.
+    // Posts one generated message now; returns its id. Authors, symbols and mentioned users are
+    // taken in turn, so every stream soon sees new messages, which is what tests wait for.
     int generateMessage();
+    // Posts one message with the choices made in that order; each order keeps its own generator,
+    // shared with the background thread when it runs in the same order.
+    int generateMessage(MessageGenerator::Order order);
     // Deletes a message as its author would; later pages no longer carry it. False when unknown.
     bool removeMessage(int messageId);
 

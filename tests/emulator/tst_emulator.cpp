@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -30,9 +31,11 @@
 
 using Emulator::Fault;
 using Emulator::HeaderDefect;
+using Order = Emulator::MessageGenerator::Order;
 using json = nlohmann::json;
 
 Q_DECLARE_METATYPE(Emulator::Fault)
+Q_DECLARE_METATYPE(Order)
 
 namespace {
 
@@ -159,6 +162,8 @@ private slots:
     void slowSendersAreCutOff();
     void commandLine_data();
     void commandLine();
+    void generatorOrders_data();
+    void generatorOrders();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -1182,6 +1187,100 @@ void tst_Emulator::commandLine()
         return;
     QCOMPARE(command.options.generatorPeriod.count(), qint64(periodMs));
     QCOMPARE(int(command.port), port);
+}
+
+// Skewed, a few streams take most messages and most stay quiet; in turn, which tests rely on,
+// every stream gets its share. Counted from what the store holds afterwards.
+void tst_Emulator::generatorOrders_data()
+{
+    QTest::addColumn<Order>("order");
+    QTest::addColumn<bool>("skewed");
+    QTest::newRow("skewed") << Order::Skewed << true;
+    QTest::newRow("in turn") << Order::InTurn << false;
+}
+
+void tst_Emulator::generatorOrders()
+{
+    QFETCH(Order, order);
+    QFETCH(bool, skewed);
+
+    const int draws = 2000;
+    const int first = m_service->store().newestMessageId() + 1;
+    for (int i = 0; i < draws; ++i)
+        QCOMPARE(m_service->generateMessage(order), first + i);
+
+    const std::vector<Emulator::Symbol> symbols = m_service->store().symbols();
+    std::vector<Emulator::User> people;
+    for (const Emulator::User& user : m_service->store().users()) {
+        if (!user.investorRelations)
+            people.push_back(user);
+    }
+    std::map<int, int> bySymbol;
+    std::map<int, int> byAuthor;
+    std::map<std::string, int> byMention;
+    int mentionCount = 0;
+    for (int id = first; id < first + draws; ++id) {
+        const Emulator::Message message = *m_service->store().message(id);
+        for (int symbol : message.symbolIds)
+            ++bySymbol[symbol];
+        ++byAuthor[message.userId];
+        for (const Emulator::User& user : m_service->store().users()) {
+            if (message.body.find("@" + user.username) != std::string::npos) {
+                ++byMention[user.username];
+                ++mentionCount;
+            }
+        }
+    }
+    // The busiest against the average, and how many are below that average (never drawn included).
+    auto spread = [](const auto& counts, int total, std::size_t size) {
+        int busiest = 0;
+        int belowAverage = int(size - counts.size());
+        const double average = double(total) / double(size);
+        for (const auto& entry : counts) {
+            busiest = std::max(busiest, entry.second);
+            belowAverage += entry.second < average ? 1 : 0;
+        }
+        return std::make_pair(busiest / average, belowAverage);
+    };
+    int symbolTotal = 0;
+    for (const auto& entry : bySymbol)
+        symbolTotal += entry.second;
+    int peopleTotal = 0;
+    std::map<int, int> byPerson;
+    for (const Emulator::User& user : people) {
+        if (byAuthor.count(user.id)) {
+            byPerson[user.id] = byAuthor[user.id];
+            peopleTotal += byAuthor[user.id];
+        }
+    }
+    const auto [symbolPeak, quietSymbols] = spread(bySymbol, symbolTotal, symbols.size());
+    const auto [authorPeak, quietAuthors] = spread(byPerson, peopleTotal, people.size());
+    const auto [mentionPeak, quietMentions] = spread(byMention, mentionCount, m_service->store().users().size());
+    const QString figures = QStringLiteral("symbols %1x, %2 quiet; authors %3x, %4 quiet; mentions %5x, %6 quiet")
+                                .arg(symbolPeak).arg(quietSymbols).arg(authorPeak).arg(quietAuthors)
+                                .arg(mentionPeak).arg(quietMentions);
+    if (skewed) {
+        // A quarter of all messages or more: at five a second, over one a second for the busiest stream.
+        QVERIFY2(symbolPeak * symbolTotal / double(symbols.size()) > 0.25 * draws, qPrintable(figures));
+        QVERIFY2(symbolPeak > 3.0, qPrintable(figures));
+        QVERIFY2(quietSymbols > int(symbols.size()) / 2, qPrintable(figures));
+        QVERIFY2(authorPeak > 1.8 && quietAuthors > int(people.size()) / 2, qPrintable(figures));
+        QVERIFY2(mentionPeak > 1.8 && quietMentions > int(m_service->store().users().size()) / 2,
+                 qPrintable(figures));
+    } else {
+        QVERIFY2(symbolPeak < 1.3 && authorPeak < 1.3 && mentionPeak < 1.3, qPrintable(figures));
+        QCOMPARE(bySymbol.size(), symbols.size());
+    }
+
+    // The same seed draws the same messages.
+    Emulator::ServiceOptions options;
+    options.seedTime = fixedNow;
+    Emulator::Service again(options);
+    for (int i = 0; i < 50; ++i) {
+        const int id = again.generateMessage(order);
+        QCOMPARE(again.store().message(id)->body, m_service->store().message(id)->body);
+        QCOMPARE(again.store().message(id)->userId, m_service->store().message(id)->userId);
+    }
 }
 
 QTEST_MAIN(tst_Emulator)
