@@ -189,9 +189,17 @@ Reply ApiEndpoints::page(const Call& call, const std::function<bool(const Messag
     Paging paging;
     if (auto refusal = readPaging(call, paging))
         return *refusal;
+    // The service reading a stream for itself is not held to the page size.
+    const std::size_t limit = call.listing ? call.listing->limit : pageSize;
     std::vector<Message> messages;
     if (!paging.empty)
-        messages = m_store.select(predicate, paging.filter, paging.maxId, pageSize);
+        messages = m_store.select(predicate, paging.filter, paging.maxId, limit);
+    if (call.listing) {
+        call.listing->ids.clear();
+        for (const Message& message : messages)
+            call.listing->ids.push_back(message.id);
+        return Reply::json(200);
+    }
     nlohmann::json list = nlohmann::json::array();
     for (const Message& message : messages)
         list.push_back(messageJson(message));

@@ -14,6 +14,14 @@
 
 namespace Emulator {
 
+// Set when the service reads a stream for itself: the stream then lists the ids of its messages
+// here, up to limit of them, instead of answering a page.
+struct StreamListing
+{
+    std::size_t limit = 0;
+    std::vector<int> ids; // newest first
+};
+
 // What a handler sees of a request.
 struct Call
 {
@@ -21,6 +29,7 @@ struct Call
     const FormData& form;
     std::vector<std::string> captures; // the groups of the route's pattern
     std::optional<User> user;          // the user of a valid access token
+    StreamListing* listing = nullptr;
 };
 
 // What a handler answers; the service adds the common headers.

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 namespace Emulator {
@@ -30,6 +31,31 @@ std::string transportError(int status)
     case 500: return "Internal server error";
     default: return "Request refused";
     }
+}
+
+// The query items of a target as sent, the fragment left out.
+void readQuery(const std::string& target, RecordedRequest& record)
+{
+    const std::size_t question = target.find('?');
+    if (question == std::string::npos)
+        return;
+    const std::size_t hash = target.find('#', question);
+    record.queryMalformed = !Forms::parseQuery(
+        std::string_view(target).substr(question + 1, hash == std::string::npos ? hash : hash - question - 1),
+        record.query);
+}
+
+// The first error message of a refusal's envelope.
+std::string refusalText(const Reply& reply)
+{
+    const std::string status = "Status " + std::to_string(reply.status);
+    const nlohmann::json body = nlohmann::json::parse(reply.body, nullptr, false);
+    if (!body.is_object() || !body.contains("errors"))
+        return status;
+    const nlohmann::json& errors = body.at("errors");
+    if (!errors.is_array() || errors.empty() || !errors.front().is_object())
+        return status;
+    return errors.front().value("message", status);
 }
 
 void removeHeader(NameValueList& headers, const std::string& name)
@@ -57,7 +83,7 @@ public:
 
     OutgoingResponse handle(const IncomingRequest& in);
     Reply route(const RecordedRequest& record, const FormData& form, bool tokenGiven,
-                const std::optional<User>& user);
+                const std::optional<User>& user, StreamListing* listing = nullptr);
     void applyFaults(const std::vector<Fault>& faults, OutgoingResponse& out) const;
     void runGenerator();
     void stopGenerator();
@@ -170,13 +196,7 @@ OutgoingResponse Service::Private::handle(const IncomingRequest& in)
     record.headers = in.headers;
     record.body = in.body;
     record.remoteAddress = in.remoteAddress;
-    const std::size_t question = in.target.find('?');
-    if (question != std::string::npos) {
-        const std::size_t hash = in.target.find('#', question);
-        record.queryMalformed = !Forms::parseQuery(
-            std::string_view(in.target).substr(question + 1, hash == std::string::npos ? hash : hash - question - 1),
-            record.query);
-    }
+    readQuery(in.target, record);
 
     const std::vector<Fault> faults = m_faults.take(record.path);
     int latency = 0;
@@ -238,7 +258,7 @@ OutgoingResponse Service::Private::handle(const IncomingRequest& in)
 }
 
 Reply Service::Private::route(const RecordedRequest& record, const FormData& form, bool tokenGiven,
-                              const std::optional<User>& user)
+                              const std::optional<User>& user, StreamListing* listing)
 {
     if (record.queryMalformed)
         return Reply::error(400, "Malformed query");
@@ -256,7 +276,7 @@ Reply Service::Private::route(const RecordedRequest& record, const FormData& for
         if (match.route->access == Access::UserRequired && !user)
             return Reply::error(401, "Authentication required");
     }
-    return match.route->handler(Call{record, form, match.captures, user});
+    return match.route->handler(Call{record, form, match.captures, user, listing});
 }
 
 void Service::Private::applyFaults(const std::vector<Fault>& faults, OutgoingResponse& out) const
@@ -471,6 +491,38 @@ int Service::generateMessage()
 int Service::generateMessage(MessageGenerator::Order order)
 {
     return d->generateMessage(order);
+}
+
+std::vector<int> Service::streamMessageIds(const std::string& target, const std::string& username,
+                                          std::size_t limit) const
+{
+    // Taken through the router and the stream's own handler, as a GET of the same target would be.
+    const std::string api = "api/2/";
+    std::string relative = target.substr(target.compare(0, 1, "/") == 0 ? 1 : 0);
+    if (relative.compare(0, api.size(), api) != 0)
+        relative = api + relative;
+    RecordedRequest record;
+    record.method = "GET";
+    record.target = "/" + relative;
+    if (!Forms::percentDecode(std::string_view(record.target).substr(0, record.target.find('?')), false,
+                              record.path))
+        throw std::invalid_argument("Malformed path: " + target);
+    readQuery(record.target, record);
+    const std::string streams = "/" + api + "streams/";
+    if (record.path.compare(0, streams.size(), streams) != 0)
+        throw std::invalid_argument("Not a stream: " + target);
+    std::optional<User> user;
+    if (!username.empty()) {
+        user = d->m_store.userByName(username);
+        if (!user)
+            throw std::invalid_argument("Unknown user: " + username);
+    }
+    StreamListing listing;
+    listing.limit = limit;
+    const Reply reply = d->route(record, FormData(), user.has_value(), user, &listing);
+    if (reply.status != 200)
+        throw std::invalid_argument(refusalText(reply) + " (" + target + ")");
+    return listing.ids;
 }
 
 bool Service::removeMessage(int messageId)

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -99,6 +100,14 @@ public:
     // Posts one message with the choices made in that order; each order keeps its own generator,
     // shared with the background thread when it runs in the same order.
     int generateMessage(MessageGenerator::Order order);
+    // The ids the stream at target ("streams/symbol/AAPL.json?filter=charts", as the plugin asks
+    // for it, relative to the stream API address or to the base address) lists for that user
+    // (empty: anonymous; an access_token in target is ignored), newest first, up to limit, with
+    // no page size. Neither counted against the rate limit nor logged nor subject to faults.
+    // Throws std::invalid_argument with the service's refusal for a target that is no stream, an
+    // unknown user, or whatever the service would refuse.
+    std::vector<int> streamMessageIds(const std::string& target, const std::string& username = std::string(),
+                                      std::size_t limit = std::numeric_limits<std::size_t>::max()) const;
     // Deletes a message as its author would; later pages no longer carry it. False when unknown.
     bool removeMessage(int messageId);
 

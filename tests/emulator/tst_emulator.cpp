@@ -10,6 +10,8 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QLocale>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QUrl>
+#include <QtCore/QUrlQuery>
 #include <QtGui/QImage>
 #include <QtNetwork/QTcpSocket>
 #include <QtTest/QtTest>
@@ -164,6 +166,8 @@ private slots:
     void commandLine();
     void generatorOrders_data();
     void generatorOrders();
+    void streamMessageIds_data();
+    void streamMessageIds();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -1272,6 +1276,26 @@ void tst_Emulator::generatorOrders()
         QCOMPARE(bySymbol.size(), symbols.size());
     }
 
+    // Trending follows what is talked about: the stream holds the newest message about the symbol
+    // busiest among the latest hundred.
+    std::map<int, int> recent;
+    for (int id = first + draws - 100; id < first + draws; ++id) {
+        const std::vector<int> about = m_service->store().message(id)->symbolIds;
+        for (int symbol : about)
+            ++recent[symbol];
+    }
+    const int hot = std::max_element(recent.begin(), recent.end(), [](auto a, auto b) { return a.second < b.second; })
+                        ->first;
+    auto isAboutHot = [&](int id) {
+        const std::vector<int> about = m_service->store().message(id)->symbolIds;
+        return std::count(about.begin(), about.end(), hot) > 0;
+    };
+    int newestHot = first + draws - 1;
+    while (!isAboutHot(newestHot))
+        --newestHot;
+    const std::vector<int> trending = m_service->streamMessageIds("streams/trending.json");
+    QVERIFY(std::count(trending.begin(), trending.end(), newestHot));
+
     // The same seed draws the same messages.
     Emulator::ServiceOptions options;
     options.seedTime = fixedNow;
@@ -1280,6 +1304,104 @@ void tst_Emulator::generatorOrders()
         const int id = again.generateMessage(order);
         QCOMPARE(again.store().message(id)->body, m_service->store().message(id)->body);
         QCOMPARE(again.store().message(id)->userId, m_service->store().message(id)->userId);
+    }
+}
+
+void tst_Emulator::streamMessageIds_data()
+{
+    QTest::addColumn<QString>("target"); // as given to streamMessageIds
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("spansPages"); // more messages than a page holds
+    QTest::addColumn<QString>("error"); // what the service answers instead, if it refuses
+
+    auto row = [](const char* name, const char* target, const char* user, bool isLong, const char* error = "") {
+        QTest::newRow(name) << target << user << isLong << error;
+    };
+    row("symbol", "streams/symbol/AAPL.json", "", true);
+    row("symbol charts", "streams/symbol/AAPL.json?filter=charts", "", false);
+    row("symbol signed in", "streams/symbol/MSFT.json", "alice", true);
+    row("user from the base", "api/2/streams/user/carol.json", "", true);
+    row("absolute", "/api/2/streams/symbol/BRK.B.json?filter=links", "", false);
+    row("encoded", "streams/symbol/ES%5FF.json", "", true);
+    row("below a bound", "streams/charts.json?max=10200", "", true);
+    row("trending", "streams/trending.json", "", true);
+    row("suggested anonymous", "streams/suggested.json", "", true);
+    row("suggested for carol", "streams/suggested.json", "carol", true); // she follows ventari_ir
+    row("home links", "streams/home.json?filter=links", "alice", true);
+    row("friends", "streams/friends.json", "alice", true);
+    row("mentions", "streams/mentions.json", "bob", false);
+    row("watch list", "streams/watchlist/7.json", "alice", true);
+    row("someone else's watch list", "streams/watchlist/8.json", "alice", false, "Watch list not found: 8");
+    row("home anonymous", "streams/home.json", "", false, "Authentication required");
+    row("unknown filter", "streams/trending.json?filter=gifs", "", false, "Unknown filter: gifs");
+    row("unknown symbol", "streams/symbol/NOPE.json", "", false, "Symbol not found: NOPE");
+    row("no stream", "account/verify.json", "alice", false, "Not a stream: account/verify.json");
+    row("unknown user", "streams/trending.json", "mallory", false, "Unknown user: mallory");
+}
+
+// The ids are those the stream pages over HTTP list, walked down with "max", and reading them
+// costs nothing of the budget and leaves no trace in the log.
+void tst_Emulator::streamMessageIds()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, user);
+    QFETCH(bool, spansPages);
+    QFETCH(QString, error);
+
+    // Enough new messages for several pages in every stream, some in each filter.
+    for (int i = 0; i < 150; ++i)
+        m_service->generateMessage(i % 2 ? Order::Skewed : Order::InTurn);
+    const std::string token = user.isEmpty() || user == "mallory" ? std::string()
+                                                                   : m_service->issueToken(user.toStdString());
+    // The same stream as an address below the API's, and the bound it starts below, if any.
+    std::string relative = target.toStdString();
+    relative = relative.substr(relative.find("streams/") == std::string::npos ? 0 : relative.find("streams/"));
+    const std::string path = relative.substr(0, relative.find('?'));
+    const QUrlQuery query(QUrl(text(relative)).query());
+    QUrlQuery pageQuery(query);
+    pageQuery.removeQueryItem(QStringLiteral("max"));
+    const std::size_t logged = m_service->requests().size();
+    const int remaining = m_service->rateLimiter().limit();
+
+    try {
+        const std::vector<int> ids = m_service->streamMessageIds(target.toStdString(), user.toStdString());
+        QVERIFY2(error.isEmpty(), "no refusal");
+        QCOMPARE(int(m_service->requests().size()), int(logged));
+        const std::vector<int> firstFive = m_service->streamMessageIds(target.toStdString(), user.toStdString(), 5);
+        QCOMPARE(firstFive, std::vector<int>(ids.begin(), ids.begin() + std::min<std::size_t>(5, ids.size())));
+
+        std::vector<int> paged;
+        int requests = 0;
+        for (;; ++requests) {
+            QUrlQuery bounded(pageQuery);
+            if (!paged.empty())
+                bounded.addQueryItem(QStringLiteral("max"), QString::number(paged.back()));
+            else if (query.hasQueryItem(QStringLiteral("max")))
+                bounded.addQueryItem(QStringLiteral("max"), query.queryItemValue(QStringLiteral("max")));
+            const std::string page = path + (bounded.isEmpty() ? std::string() : "?" + bounded.query().toStdString());
+            const auto reply = get(api(page, token));
+            QCOMPARE(reply->status, 200);
+            if (requests == 0)
+                QCOMPARE(std::stoi(reply->get_header_value("X-RateLimit-Remaining")), remaining - 1);
+            const json messages = bodyOf(reply).at("messages");
+            if (messages.empty())
+                break;
+            for (const json& message : messages)
+                paged.push_back(message.at("id").get<int>());
+        }
+        QVERIFY(!ids.empty());
+        if (spansPages)
+            QVERIFY2(requests > 1, "no page size");
+        QCOMPARE(ids, paged);
+    } catch (const std::invalid_argument& refusal) {
+        QVERIFY2(!error.isEmpty(), refusal.what());
+        QVERIFY2(QString::fromUtf8(refusal.what()).startsWith(error), refusal.what());
+        QCOMPARE(int(m_service->requests().size()), int(logged));
+        // Where HTTP reaches the same target, it is refused the same way.
+        if (relative.rfind("streams/", 0) == 0 && user != "mallory") {
+            const json reply = bodyOf(get(api(relative, token)));
+            QCOMPARE(text(reply.at("errors").at(0).at("message").get<std::string>()), error);
+        }
     }
 }
 
