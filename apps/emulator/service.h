@@ -58,7 +58,9 @@ public:
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Binds 127.0.0.1 only; 0 picks any free port. Serves on background threads.
+    // Binds 127.0.0.1 only; 0 picks any free port. Serves on background threads. Data, tokens and
+    // limits outlive stop(); start() again, on the same port or another, serves them on and
+    // resumes the generator.
     bool start(std::uint16_t port = 0);
     void stop();
     bool isRunning() const;

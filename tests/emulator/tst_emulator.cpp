@@ -168,6 +168,7 @@ private slots:
     void generatorOrders();
     void streamMessageIds_data();
     void streamMessageIds();
+    void restartOnTheSamePortKeepsTheData();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -1403,6 +1404,57 @@ void tst_Emulator::streamMessageIds()
             QCOMPARE(text(reply.at("errors").at(0).at("message").get<std::string>()), error);
         }
     }
+}
+
+// Stopped and started again on the same port, the service keeps what clients did and generates on
+// at a period under a second.
+void tst_Emulator::restartOnTheSamePortKeepsTheData()
+{
+    Emulator::ServiceOptions options;
+    options.seedTime = fixedNow;
+    options.generatorPeriod = std::chrono::milliseconds(20);
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+    const std::uint16_t port = service.port();
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+
+    const std::string alice = service.issueToken("alice");
+    const json posted =
+        bodyOf(client.Post(withToken("/api/2/messages/create.json", alice).c_str(), "body=%24XOM%20still", formType))
+            .at("message");
+    const int postedId = posted.at("id").get<int>();
+    QCOMPARE(client.Post(withToken("/api/2/messages/like.json?id=10010", alice).c_str(), "", formType)->status, 200);
+    QCOMPARE(client.Post(withToken("/api/2/friendships/create/4.json", alice).c_str(), "", formType)->status, 200);
+    const int remaining =
+        std::stoi(client.Get(withToken("/api/2/streams/home.json", alice).c_str())->get_header_value(
+            "X-RateLimit-Remaining"));
+    QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > postedId + 3, 5000);
+
+    for (int round = 0; round < 3; ++round) {
+        service.stop();
+        const int newestWhileStopped = service.store().newestMessageId();
+        QVERIFY(!client.Get("/api/2/streams/trending.json"));
+        QTest::qWait(100); // five periods of the generator
+        QCOMPARE(service.store().newestMessageId(), newestWhileStopped);
+        QVERIFY2(service.start(port), "the port is free again at once");
+        QCOMPARE(service.port(), port);
+        QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > newestWhileStopped + 3, 5000);
+    }
+
+    const std::vector<int> xom = service.streamMessageIds("streams/symbol/XOM.json", "alice");
+    QVERIFY(std::count(xom.begin(), xom.end(), postedId));
+    const json dave = bodyOf(client.Get(withToken("/api/2/streams/user/dave.json", alice).c_str()));
+    QVERIFY(dave.at("user").at("is_following").get<bool>());
+    QVERIFY(service.store().message(10010)->likes.count(1));
+    const auto home = client.Get(withToken("/api/2/streams/home.json", alice).c_str());
+    QCOMPARE(home->status, 200);
+    QCOMPARE(std::stoi(home->get_header_value("X-RateLimit-Remaining")), remaining - 2);
+    // What was generated after the restart is served.
+    const int newest = service.store().newestMessageId();
+    const std::string author = service.store().user(service.store().message(newest)->userId)->username;
+    const json byAuthor = bodyOf(client.Get(("/api/2/streams/user/" + author + ".json").c_str()));
+    QVERIFY(byAuthor.at("messages").at(0).at("id").get<int>() >= newest);
 }
 
 QTEST_MAIN(tst_Emulator)
