@@ -9,6 +9,7 @@
 #include <QtWebKitWidgets/QWebPage>
 #include <QtWebKitWidgets/QWebView>
 #include <QtWebKit/QWebSettings>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QVBoxLayout>
 
 namespace Ventari {
@@ -16,8 +17,16 @@ namespace Ventari {
 AuthorizationDialog::AuthorizationDialog()
     : Kelvar::Dialog(nullptr, QStringLiteral("AuthorizationDialog"), Qt::Tool, 1, 13, true)
     , m_webView(new QWebView(this))
+    , m_addressLine(new QLabel(this))
 {
     setStatisticsCounterName(QStringLiteral("AuthorizationDialog"));
+    m_addressLine->setObjectName(QStringLiteral("addressLine"));
+    m_addressLine->setTextFormat(Qt::PlainText);
+    m_addressLine->setContentsMargins(6, 3, 6, 3);
+    // A long address must not widen the dialog.
+    m_addressLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_addressLine->setText(addressText(QUrl()));
+    layout()->addWidget(m_addressLine);
     layout()->addWidget(m_webView);
     setWindowTitle(tr("Ventari Authorization"));
     setMinimumSize(479, 500);
@@ -44,7 +53,32 @@ AuthorizationDialog::AuthorizationDialog()
     m_webView->page()->setLinkDelegationPolicy(QWebPage::DelegateExternalLinks);
     VR_VERIFY(connect(m_webView, SIGNAL(urlChanged(const QUrl&)), this, SLOT(finish(const QUrl&))));
     VR_VERIFY(connect(m_webView, SIGNAL(linkClicked(const QUrl&)), this, SLOT(openLink(const QUrl&))));
+    auto showAddress = [this] { m_addressLine->setText(addressText(m_webView->url())); };
+    connect(m_webView, &QWebView::urlChanged, this, showAddress);
+    connect(m_webView, &QWebView::loadFinished, this, showAddress);
     resize(700, 600);
+}
+
+QString AuthorizationDialog::addressText(const QUrl& url)
+{
+    const QString scheme = url.scheme();
+    if (url.isEmpty() || scheme == QLatin1String("about") || scheme == QLatin1String("qrc"))
+        return tr("Opening the sign-in page…");
+    // The encoded host: an international name shows as the xn-- form that no look-alike shares.
+    QString host = url.host(QUrl::FullyEncoded);
+    if (url.port() != -1)
+        host += QLatin1Char(':') + QString::number(url.port());
+    if (scheme == QLatin1String("https") && !host.isEmpty())
+        return QStringLiteral("\U0001F512 ") + host;
+    if (host.isEmpty()) {
+        const int longest = 80;
+        QString address = url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment
+                                       | QUrl::FullyEncoded);
+        if (address.size() > longest)
+            address = address.left(longest - 1) + QChar(0x2026);
+        return tr("Not secure: %1").arg(address);
+    }
+    return tr("Not secure: %1").arg(host);
 }
 
 void AuthorizationDialog::finish(const QUrl& url)

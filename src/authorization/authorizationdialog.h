@@ -6,6 +6,7 @@
 
 #include <QtCore/QUrl>
 
+class QLabel;
 class QWebView;
 
 namespace Ventari {
@@ -21,6 +22,10 @@ public:
     QString token() const { return m_token; }
     QWebView* webView() const { return m_webView; }
 
+    // The line above the page: the host the page comes from and whether the connection is
+    // encrypted, so the user sees where he types his password.
+    static QString addressText(const QUrl& url);
+
 private slots:
     void finish(const QUrl& url);
     void openLink(const QUrl& url);
@@ -28,6 +33,8 @@ private slots:
 private:
     QString m_token;
     QWebView* m_webView;
+    // Not in the original dialog: the address line, kept up to date on every navigation.
+    QLabel* m_addressLine;
 };
 
 } // namespace Ventari

@@ -9,6 +9,8 @@
 #include <QtWebKitWidgets/QWebFrame>
 #include <QtWebKitWidgets/QWebPage>
 #include <QtWebKitWidgets/QWebView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QVBoxLayout>
 
 using Ventari::AuthorizationDialog;
 
@@ -84,6 +86,9 @@ private slots:
     void finish();
     void clickedLinks_data();
     void clickedLinks();
+    void addressLine_data();
+    void addressLine();
+    void theAddressLineFollowsThePage();
 
 private:
     TemporarySettings* m_settings = nullptr;
@@ -239,6 +244,54 @@ void tst_AuthorizationDialog::clickedLinks()
         QCOMPARE(dialog.webView()->url(), formAddress);
         QCOMPARE(requestsTo(QLatin1Char('/') + path), 0);
     }
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY(recorder.isEmpty());
+}
+
+void tst_AuthorizationDialog::addressLine_data()
+{
+    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<QString>("text");
+
+    const QString lock = QString::fromUtf8("\U0001F512 ");
+    QTest::newRow("secure") << QUrl("https://accounts.example.com/oauth/authorize?client_id=x") << lock + "accounts.example.com";
+    QTest::newRow("secure, another port") << QUrl("https://accounts.example.com:8443/login") << lock + "accounts.example.com:8443";
+    QTest::newRow("plain, with a port") << QUrl("http://127.0.0.1:8080/oauth/authorize") << "Not secure: 127.0.0.1:8080";
+    QTest::newRow("a user name that looks like a host") << QUrl("https://accounts.example.com@evil.test/login")
+                                                        << lock + "evil.test";
+    QTest::newRow("international host") << QUrl(QString::fromUtf8("https://bücher.example/login"))
+                                        << lock + "xn--bcher-kva.example";
+    QTest::newRow("local file") << QUrl("file:///tmp/login.html") << "Not secure: file:///tmp/login.html";
+    QTest::newRow("a long page of data")
+        << QUrl("data:text/html," + QString(200, QLatin1Char('x')))
+        << "Not secure: data:text/html," + QString(64, QLatin1Char('x')) + QString::fromUtf8("…");
+    QTest::newRow("before the page") << QUrl() << QString::fromUtf8("Opening the sign-in page…");
+}
+
+void tst_AuthorizationDialog::addressLine()
+{
+    QFETCH(QUrl, url);
+    QFETCH(QString, text);
+    QCOMPARE(AuthorizationDialog::addressText(url), text);
+}
+
+// The line above the page names the emulator's plain address, and follows a move to another host.
+void tst_AuthorizationDialog::theAddressLineFollowsThePage()
+{
+    ReportRecorder recorder;
+    AuthorizationDialog dialog;
+    auto* line = dialog.findChild<QLabel*>(QStringLiteral("addressLine"));
+    QVERIFY(line);
+    QVERIFY(waitForForm(dialog));
+    const QString port = QString::number(sharedEmulator().port());
+    QTRY_COMPARE(line->text(), QStringLiteral("Not secure: 127.0.0.1:") + port);
+
+    QUrl elsewhere = authorizationAddress();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    dialog.webView()->load(elsewhere);
+    QVERIFY(waitForForm(dialog));
+    QTRY_COMPARE(line->text(), QStringLiteral("Not secure: localhost:") + port);
+    QVERIFY(dialog.layout()->indexOf(line) < dialog.layout()->indexOf(dialog.webView()));
     QCOMPARE(dialog.result(), 0);
     QVERIFY(recorder.isEmpty());
 }
