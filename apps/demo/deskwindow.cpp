@@ -1,6 +1,7 @@
 #include "deskwindow.h"
 
 #include "accountbutton.h"
+#include "addressopener.h"
 #include "deskhost.h"
 #include "desktheme.h"
 #include "imagecache.h"
@@ -35,6 +36,7 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     , m_host(host)
     , m_tabStore(host->settings())
     , m_images(new ImageCache(this))
+    , m_opener(new AddressOpener(this))
     , m_tabs(new QTabWidget(this))
     , m_account(new AccountButton(host->facade()->authorization(), this))
     , m_budget(new RequestBudgetLabel(this))
@@ -160,7 +162,7 @@ void DeskWindow::saveTabs()
 
 StreamTab* DeskWindow::addTab(const TabState& state)
 {
-    auto* tab = new StreamTab(m_host->facade(), m_images, m_tabs);
+    auto* tab = new StreamTab(m_host->facade(), m_images, m_opener, m_tabs);
     connect(tab, &StreamTab::stateChanged, this, &DeskWindow::onTabStateChanged);
     connect(tab, &StreamTab::openRequested, this, &DeskWindow::showStream);
     const int index = m_tabs->addTab(tab, QString());
@@ -212,6 +214,8 @@ void DeskWindow::createStatusBar()
     service->setToolTip(QStringLiteral("The Ventari service the desk talks to"));
     statusBar()->addPermanentWidget(service);
     statusBar()->addPermanentWidget(m_accountStatus);
+    connect(m_opener, &AddressOpener::problem, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 15000); });
     if (Ventari::VentariActionHandler* handler = Ventari::VentariActionHandler::instance()) {
         m_budget->setPool(handler->requestPool());
         connect(handler->requestPool(), &Ventari::RequestPool::replyError, this, &DeskWindow::onRequestFailed);

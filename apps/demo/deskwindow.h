@@ -6,6 +6,7 @@
 #include <QtWidgets/QMainWindow>
 
 class AccountButton;
+class AddressOpener;
 class DeskHost;
 class ImageCache;
 class QLabel;
@@ -28,6 +29,8 @@ public:
     StreamTab* tabAt(int index) const;
     StreamTab* currentTab() const;
     ImageCache* imageCache() const { return m_images; }
+    // Where the tabs' clicked addresses go; its refusals show in the status bar.
+    AddressOpener* addressOpener() const { return m_opener; }
     AccountButton* accountButton() const { return m_account; }
 
     // Switches to a tab showing that state, or opens one.
@@ -55,6 +58,7 @@ private:
     DeskHost* m_host;
     TabStore m_tabStore;
     ImageCache* m_images;
+    AddressOpener* m_opener;
     QTabWidget* m_tabs;
     AccountButton* m_account;
     RequestBudgetLabel* m_budget;

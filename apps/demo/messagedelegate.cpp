@@ -1,5 +1,6 @@
 #include "messagedelegate.h"
 
+#include "addresspolicy.h"
 #include "desktheme.h"
 #include "imagecache.h"
 #include "messagelistmodel.h"
@@ -18,6 +19,37 @@ namespace {
 
 // Bodies kept laid out; a few screens' worth.
 const int maximumBodies = 400;
+
+// What "Open chart" or "Watch video" opens: the large chart or the video's page, else the rest.
+QUrl openTarget(const Ventari::Message& message)
+{
+    if (MessageLayout::hasChart(message)) {
+        const QString large = message.chart[Ventari::Message::ChartLarge];
+        return QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large);
+    }
+    const QString page = message.video[Ventari::Message::VideoUrl];
+    return QUrl(page.isEmpty() ? message.video[Ventari::Message::VideoVideo] : page);
+}
+
+QUrl thumbnailOf(const Ventari::Message& message)
+{
+    return QUrl(MessageLayout::hasChart(message) ? message.chart[Ventari::Message::ChartThumb]
+                                                 : message.video[Ventari::Message::VideoThumb]);
+}
+
+// A tooltip's line on a picture that is not shown; empty when there is nothing to say.
+QString pictureNote(const QString& refusal)
+{
+    return refusal.isEmpty() ? QString() : QStringLiteral("\nPicture not shown: %1.").arg(refusal);
+}
+
+// The tooltip of what a click opens: what it does, or why it will not, and why its picture is
+// missing.
+QString openingTip(const QString& what, const QUrl& target, const QString& pictureRefusal)
+{
+    const QString refused = AddressPolicy::refusal(target, AddressPolicy::Use::Open);
+    return (refused.isEmpty() ? what : AddressPolicy::refusalMessage(target, refused)) + pictureNote(pictureRefusal);
+}
 
 QString initials(const Ventari::UserInfo& user)
 {
@@ -146,9 +178,12 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
     case MessageHit::Time:
         tip = m_time.exact(message.createdAt);
         break;
-    case MessageHit::Author:
+    case MessageHit::Author: {
         tip = QStringLiteral("Open @%1's messages").arg(message.user.username);
+        if (item(option, index).parts.avatar.contains(event->pos() - option.rect.topLeft()))
+            tip += pictureNote(m_images->refusal(QUrl(message.user.avatarUrl)));
         break;
+    }
     case MessageHit::Like:
         tip = index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
         break;
@@ -156,10 +191,10 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         tip = QStringLiteral("Reply to @%1").arg(message.user.username);
         break;
     case MessageHit::Chart:
-        tip = QStringLiteral("Open the chart in your browser");
-        break;
     case MessageHit::Video:
-        tip = QStringLiteral("Watch the video in your browser");
+        tip = openingTip(hit.kind == MessageHit::Chart ? QStringLiteral("Open the chart in your browser")
+                                                       : QStringLiteral("Watch the video in your browser"),
+                         openTarget(message), m_images->refusal(thumbnailOf(message)));
         break;
     case MessageHit::Anchor: {
         QString value;
@@ -170,8 +205,11 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         case MessageText::Target::User:
             tip = QStringLiteral("Open @%1's messages").arg(value);
             break;
-        default:
-            tip = value;
+        case MessageText::Target::Link:
+            tip = openingTip(AddressPolicy::displayText(QUrl(value)), QUrl(value), QString());
+            break;
+        case MessageText::Target::None:
+            break;
         }
         break;
     }
@@ -320,7 +358,7 @@ void MessageDelegate::paintMedia(QPainter* painter, const QRect& rect, const Ven
 {
     const DeskTheme& theme = DeskTheme::current();
     const bool chart = MessageLayout::hasChart(message);
-    const QUrl url(chart ? message.chart[Ventari::Message::ChartThumb] : message.video[Ventari::Message::VideoThumb]);
+    const QUrl url = thumbnailOf(message);
     QPainterPath frame;
     frame.addRoundedRect(rect, 6, 6);
     painter->fillPath(frame, theme.media);
@@ -332,8 +370,11 @@ void MessageDelegate::paintMedia(QPainter* painter, const QRect& rect, const Ven
         const QSize shown = picture.size() / ratio;
         painter->drawImage(QRect(rect.center() - QPoint(shown.width() / 2, shown.height() / 2), shown), picture);
     } else {
+        // A refused picture says so; the tooltip says why.
+        const QString what = chart ? QStringLiteral("Chart") : QStringLiteral("Video");
         painter->setPen(theme.dim);
-        painter->drawText(rect, Qt::AlignCenter, chart ? QStringLiteral("Chart") : QStringLiteral("Video"));
+        painter->drawText(rect, Qt::AlignCenter,
+                          m_images->refusal(url).isEmpty() ? what : what + QStringLiteral("\npicture refused"));
     }
     const QString duration = message.video[Ventari::Message::VideoDuration];
     if (!chart && !duration.isEmpty()) {
@@ -392,16 +433,10 @@ void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& mes
     case MessageHit::Author:
         emit userClicked(message.user.username);
         break;
-    case MessageHit::Chart: {
-        const QString large = message.chart[Ventari::Message::ChartLarge];
-        emit linkClicked(QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large));
+    case MessageHit::Chart:
+    case MessageHit::Video:
+        emit linkClicked(openTarget(message));
         break;
-    }
-    case MessageHit::Video: {
-        const QString page = message.video[Ventari::Message::VideoUrl];
-        emit linkClicked(QUrl(page.isEmpty() ? message.video[Ventari::Message::VideoVideo] : page));
-        break;
-    }
     case MessageHit::Anchor: {
         QString value;
         switch (MessageText::targetOf(hit.anchor, &value)) {

@@ -117,6 +117,14 @@ QRect MessageListView::partRect(int row, MessageHit::Kind kind) const
     return m_delegate->partRect(optionFor(index), index, kind);
 }
 
+MessageHit MessageListView::hitAt(const QPoint& point) const
+{
+    if (!m_delegate)
+        return MessageHit();
+    const QModelIndex index = indexAt(point);
+    return m_delegate->hitAt(optionFor(index), index, point);
+}
+
 void MessageListView::scrollToNewest()
 {
     verticalScrollBar()->setValue(0);
@@ -167,7 +175,7 @@ void MessageListView::mouseMoveEvent(QMouseEvent* event)
     if (!m_delegate)
         return;
     const QModelIndex index = indexAt(event->pos());
-    const MessageHit hit = m_delegate->hitAt(optionFor(index), index, event->pos());
+    const MessageHit hit = hitAt(event->pos());
     const bool clickable = hit.kind != MessageHit::None && hit.kind != MessageHit::Time;
     viewport()->setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
     setHover(index.isValid() ? index.data(MessageListModel::MessageIdRole).toInt() : -1,

@@ -36,6 +36,8 @@ public:
     int unseenCount() const { return m_unseen; }
     // Where a part of a row is, in viewport coordinates.
     QRect partRect(int row, MessageHit::Kind kind) const;
+    // What a point of the viewport is over.
+    MessageHit hitAt(const QPoint& point) const;
 
 public slots:
     void scrollToNewest();

@@ -1,5 +1,6 @@
 #include "streamtab.h"
 
+#include "addressopener.h"
 #include "desktheme.h"
 #include "imagecache.h"
 #include "messagedelegate.h"
@@ -16,13 +17,13 @@
 #include <ventaristreamshandler.h>
 
 #include <QtCore/QDateTime>
-#include <QtGui/QDesktopServices>
 #include <QtWidgets/QComboBox>
 
-StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, QWidget* parent)
+StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, AddressOpener* opener, QWidget* parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::StreamTab>())
     , m_service(service)
+    , m_opener(opener)
     , m_messages(new MessageListModel(this))
 {
     m_ui->setupUi(this);
@@ -246,7 +247,7 @@ void StreamTab::onReplyClicked(int messageId, const QString& username)
 
 void StreamTab::onLinkClicked(const QUrl& url)
 {
-    QDesktopServices::openUrl(url);
+    m_opener->open(url);
 }
 
 void StreamTab::onSymbolClicked(const QString& symbol)

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class AddressOpener;
 class ImageCache;
 class MessageListModel;
 class MessageListView;
@@ -30,7 +31,8 @@ class StreamTab : public QWidget
     Q_OBJECT
 
 public:
-    StreamTab(Ventari::IVentariService* service, ImageCache* images, QWidget* parent = nullptr);
+    // Clicked links, charts and videos go to opener.
+    StreamTab(Ventari::IVentariService* service, ImageCache* images, AddressOpener* opener, QWidget* parent = nullptr);
     ~StreamTab() override;
 
     // Shows that stream, parameter and filter; an unknown stream falls back to the first one.
@@ -96,6 +98,7 @@ private:
 
     std::unique_ptr<Ui::StreamTab> m_ui;
     Ventari::IVentariService* m_service;
+    AddressOpener* m_opener;
     MessageListModel* m_messages;
     QPointer<QWidget> m_editor;
     QSharedPointer<Ventari::IVentariModel> m_model;

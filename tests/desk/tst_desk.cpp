@@ -1,12 +1,16 @@
 #include <accountbutton.h>
+#include <addressopener.h>
 #include <deskhost.h>
 #include <desktheme.h>
 #include <deskwindow.h>
+#include <imagecache.h>
 #include <messagelistmodel.h>
 #include <messagelistview.h>
 #include <streamtab.h>
 
 #include "dialogplayer.h"
+#include "hostilefiles.h"
+#include "testsupport.h"
 
 #include <authorization/authorizationdialog.h>
 #include <corvane/corvanesink.h>
@@ -20,8 +24,10 @@
 #include <settings/settingsstore.h>
 #include <ventariactionhandler.h>
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QHelpEvent>
 #include <QtGui/QImageReader>
 #include <QtTest/QtTest>
 #include <QtWebKitWidgets/QWebFrame>
@@ -29,7 +35,9 @@
 #include <QtWebKitWidgets/QWebView>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QStatusBar>
 #include <QtWidgets/QToolButton>
+#include <QtWidgets/QToolTip>
 
 #include <algorithm>
 
@@ -92,6 +100,51 @@ DeskRun runDesk(const QTemporaryDir& home, const QStringList& arguments,
     return run;
 }
 
+// A message from a user the service does not know, for the tab's model to take as if the service
+// had sent it.
+Ventari::Message messageFrom(int id, const QString& body)
+{
+    Ventari::Message message;
+    message.id = id;
+    message.body = body;
+    message.createdAt = QDateTime::currentDateTimeUtc();
+    message.user.id = 4242;
+    message.user.username = QStringLiteral("mallory");
+    message.user.name = QStringLiteral("Mallory");
+    return message;
+}
+
+// Hands messages to a tab's plugin model as its stream action would: the emulator makes every
+// address it sends its own, so local files and other schemes cannot come from it.
+bool deliver(StreamTab* tab, const Ventari::Messages& messages)
+{
+    auto* model = dynamic_cast<QObject*>(tab->messages()->source().data());
+    return model && QMetaObject::invokeMethod(model, "onData", Q_ARG(Ventari::Messages, messages));
+}
+
+// The tooltip the view shows at a point of its viewport.
+QString tooltipAt(MessageListView* view, const QPoint& point)
+{
+    QToolTip::hideText();
+    QHelpEvent help(QEvent::ToolTip, point, view->viewport()->mapToGlobal(point));
+    QApplication::sendEvent(view->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+// The anchors along the first line of a row's body, each with the first point that hits it.
+QList<QPair<QString, QPoint>> anchorsOf(MessageListView* view, int row)
+{
+    const QRect body = view->partRect(row, MessageHit::Anchor);
+    const int y = body.top() + view->fontMetrics().height() / 2;
+    QList<QPair<QString, QPoint>> anchors;
+    for (int x = body.left(); x <= body.right(); ++x) {
+        const MessageHit hit = view->hitAt(QPoint(x, y));
+        if (hit.kind == MessageHit::Anchor && (anchors.isEmpty() || anchors.last().first != hit.anchor))
+            anchors.append({hit.anchor, QPoint(x + 2, y)});
+    }
+    return anchors;
+}
+
 } // namespace
 
 // The desk as a trader meets it, on its embedded service: messages appear, a like goes to the
@@ -116,6 +169,10 @@ private slots:
     void aBackgroundTabShowsItsError();
     void signingOutShowsWhatNeedsASignIn();
     void aLikeSignedOutSignsInFirst();
+    void clickedAddressesPassThePolicy_data();
+    void clickedAddressesPassThePolicy();
+    void localPicturesInMessagesAreRefused();
+    void picturesFromTheServiceKeepToTheLimits();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
     void theProgramReadsItsOptionsWithoutADisplay_data();
@@ -123,11 +180,19 @@ private slots:
 
 private:
     StreamTab* appleTab() const { return m_window->tabAt(0); }
+    // Lets the pool refresh until the AAPL tab shows the message; its row, or -1.
+    int waitForAppleRow(int messageId);
+    // An id above every message of the service and of the tab.
+    int unusedId() { return m_host->embeddedService()->store().newestMessageId() + 1000 + ++m_injected; }
 
     QTemporaryDir m_home;
     DeskHost* m_host = nullptr;
     DeskWindow* m_window = nullptr;
     int m_aliceId = -1;
+    // What the desk would have handed to the web browser, and whether the browser takes it.
+    QList<QUrl> m_opened;
+    bool m_browserTakes = true;
+    int m_injected = 0;
 };
 
 void tst_Desk::initTestCase()
@@ -148,6 +213,11 @@ void tst_Desk::initTestCase()
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
     QCOMPARE(m_window->tabCount(), 3);
+    // Nothing of a test run reaches the desktop's browser.
+    m_window->addressOpener()->setHandOver([this](const QUrl& url) {
+        m_opened.append(url);
+        return m_browserTakes;
+    });
 }
 
 void tst_Desk::cleanupTestCase()
@@ -417,6 +487,203 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
     QTRY_VERIFY_WITH_TIMEOUT(m_host->facade()->authorization()->isAuthorized(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(rows->currentUserId(), m_aliceId, 10000);
     QVERIFY2(reports.reports().isEmpty(), qPrintable(reports.reportTexts().join(QLatin1Char('\n'))));
+}
+
+int tst_Desk::waitForAppleRow(int messageId)
+{
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    MessageListModel* rows = appleTab()->messages();
+    for (int tick = 0; tick < 30 && rows->rowOfMessage(messageId) == -1; ++tick) {
+        if (!QMetaObject::invokeMethod(pool, "runNextRequest"))
+            return -1;
+        (void)QTest::qWaitFor([&] { return rows->rowOfMessage(messageId) != -1; }, 300);
+    }
+    return rows->rowOfMessage(messageId);
+}
+
+void tst_Desk::clickedAddressesPassThePolicy_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QStringList>("chart"); // thumb, large, original; empty: none
+    QTest::addColumn<QStringList>("video"); // thumb, duration, video, page; empty: none
+    QTest::addColumn<bool>("browserTakes");
+    QTest::addColumn<QList<QUrl>>("opened");
+    QTest::addColumn<QString>("status");
+
+    // Thumbnails on the emulator, which has none by these names.
+    const QString thumb = QString::fromStdString(m_host->embeddedService()->baseUrl()) + "charts/1/thumb.svg";
+    QTest::newRow("a chart on the web") << "Chart" << QStringList{thumb, "https://charts.example.com/c/1-large.png", ""}
+                                        << QStringList{} << true
+                                        << QList<QUrl>{QUrl("https://charts.example.com/c/1-large.png")} << "";
+    QTest::newRow("a chart in a local file") << "Chart" << QStringList{thumb, "file:///etc/passwd", ""} << QStringList{}
+                                             << true << QList<QUrl>{}
+                                             << "Refused to open file:///etc/passwd: only web addresses are opened.";
+    QTest::newRow("a chart whose only address is local") << "Chart" << QStringList{thumb, "", "file:///home/trader/.ssh/id_rsa"}
+                                                         << QStringList{} << true << QList<QUrl>{}
+                                                         << "Refused to open file:///home/trader/.ssh/id_rsa: only web "
+                                                            "addresses are opened.";
+    QTest::newRow("a video of a custom scheme") << "Video" << QStringList{}
+                                                << QStringList{thumb, "1:05", "", "evilscheme://run?cmd=calc"} << true
+                                                << QList<QUrl>{}
+                                                << "Refused to open evilscheme://run?cmd=calc: only web addresses are opened.";
+    QTest::newRow("a link with a user name and password")
+        << "https://user:pw@bank.example.evil.test/login to claim" << QStringList{} << QStringList{} << true
+        << QList<QUrl>{}
+        << "Refused to open https://user:pw@bank.example.evil.test/login: addresses with a user name or password "
+           "are not opened.";
+    QTest::newRow("a link no browser takes") << "https://research.example.com/notes/4711 is out" << QStringList{}
+                                             << QStringList{} << false
+                                             << QList<QUrl>{QUrl("https://research.example.com/notes/4711")}
+                                             << "Could not hand https://research.example.com/notes/4711 to a web browser.";
+    QTest::newRow("a chart with nothing to open") << "Chart" << QStringList{thumb, "", ""} << QStringList{} << true
+                                                  << QList<QUrl>{} << "Nothing to open: there is no address.";
+}
+
+// A click on a message's chart, video or link, in the AAPL tab: what reaches the browser, and
+// what the status bar says.
+void tst_Desk::clickedAddressesPassThePolicy()
+{
+    QFETCH(QString, body);
+    QFETCH(QStringList, chart);
+    QFETCH(QStringList, video);
+    QFETCH(bool, browserTakes);
+    QFETCH(QList<QUrl>, opened);
+    QFETCH(QString, status);
+
+    m_window->showStream(appleTab()->state());
+    Ventari::Message message = messageFrom(unusedId(), body);
+    for (int i = 0; i < chart.size(); ++i)
+        message.chart[i] = chart.at(i);
+    for (int i = 0; i < video.size(); ++i)
+        message.video[i] = video.at(i);
+    m_opened.clear();
+    m_browserTakes = browserTakes;
+    m_window->statusBar()->clearMessage();
+
+    // The click follows at once: the next refresh may take the message away again.
+    QVERIFY(deliver(appleTab(), {message}));
+    MessageListView* view = appleTab()->view();
+    const int row = appleTab()->messages()->rowOfMessage(message.id);
+    QVERIFY(row != -1);
+    view->scrollTo(appleTab()->messages()->index(row));
+    QPoint point;
+    if (chart.isEmpty() && video.isEmpty()) {
+        const auto anchors = anchorsOf(view, row);
+        QVERIFY(!anchors.isEmpty());
+        point = anchors.first().second;
+    } else {
+        point = view->partRect(row, MessageHit::Chart).center();
+    }
+    QVERIFY(view->viewport()->rect().contains(point));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+    QCoreApplication::processEvents();
+    m_browserTakes = true;
+
+    QCOMPARE(m_opened, opened);
+    QCOMPARE(m_window->statusBar()->currentMessage(), status);
+}
+
+void tst_Desk::localPicturesInMessagesAreRefused()
+{
+    QTemporaryDir folder;
+    QVERIFY(testPicture(40, 40).save(folder.filePath(QStringLiteral("face.png"))));
+    PipeGuard pipe(folder.filePath(QStringLiteral("pipe.png")));
+    QVERIFY(pipe.isMade());
+    const QUrl face = QUrl::fromLocalFile(folder.filePath(QStringLiteral("face.png")));
+    const QUrl fifo = QUrl::fromLocalFile(folder.filePath(QStringLiteral("pipe.png")));
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    testPicture(120, 80).save(&png, "PNG");
+    const QUrl inline_(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.data().toBase64()));
+
+    Ventari::Message local = messageFrom(unusedId(), QStringLiteral("Local face"));
+    local.user.avatarUrl = face.toString();
+    Ventari::Message piped = messageFrom(unusedId(), QStringLiteral("Piped face"));
+    piped.user.avatarUrl = fifo.toString();
+    Ventari::Message thumbnail = messageFrom(unusedId(), QStringLiteral("Inline chart"));
+    thumbnail.chart = {inline_.toString(), QStringLiteral("https://charts.example.com/c/2-large.png"), QString()};
+
+    m_window->showStream(appleTab()->state());
+    MessageListView* view = appleTab()->view();
+    ImageCache* images = m_window->imageCache();
+    QSignalSpy fetching(images, &ImageCache::fetching);
+    QVERIFY(deliver(appleTab(), {local, piped, thumbnail}));
+    MessageListModel* rows = appleTab()->messages();
+    QVERIFY(rows->rowOfMessage(local.id) != -1 && rows->rowOfMessage(thumbnail.id) != -1);
+    view->scrollTo(rows->index(0));
+    QElapsedTimer clock;
+    clock.start();
+    view->viewport()->grab();
+    // The pipe's guard lets a blocked read go after five seconds.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+
+    const QString refusal = QStringLiteral("only web addresses are loaded");
+    QCOMPARE(images->refusal(face), refusal);
+    QCOMPARE(images->refusal(fifo), refusal);
+    QCOMPARE(images->refusal(inline_), refusal);
+    for (const QList<QVariant>& fetched : qAsConst(fetching))
+        QCOMPARE(fetched.first().toUrl().scheme(), QStringLiteral("http"));
+
+    const QRect avatar = view->partRect(rows->rowOfMessage(local.id), MessageHit::Author);
+    // The avatar stands left of the author's name, 12 pixels apart.
+    const QPoint avatarCentre(avatar.left() - 12 - MessageLayout::avatarSize / 2,
+                              avatar.top() + MessageLayout::avatarSize / 2);
+    QCOMPARE(view->hitAt(avatarCentre).kind, MessageHit::Author);
+    QCOMPARE(tooltipAt(view, avatarCentre),
+             QStringLiteral("Open @mallory's messages\nPicture not shown: only web addresses are loaded."));
+    QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(thumbnail.id), MessageHit::Chart).center()),
+             QStringLiteral("Open the chart in your browser\nPicture not shown: only web addresses are loaded."));
+}
+
+void tst_Desk::picturesFromTheServiceKeepToTheLimits()
+{
+    Emulator::Service* service = m_host->embeddedService();
+    auto post = [&](const QByteArray& chart) {
+        Emulator::MessageDraft draft;
+        draft.userId = m_aliceId;
+        draft.body = "$AAPL chart";
+        draft.symbolIds = {appleId};
+        draft.chartJpeg = chart.toStdString();
+        return service->store().post(draft, service->clock().now()).id;
+    };
+    const QByteArray small = HostileFiles::smallJpeg();
+    const int oversize = post(small + QByteArray(5 * 1024 * 1024, '\0'));
+    const int huge = post(HostileFiles::jpeg(50000, 50000));
+    const int fine = post(small);
+
+    m_window->showStream(appleTab()->state());
+    MessageListView* view = appleTab()->view();
+    MessageListModel* rows = appleTab()->messages();
+    ImageCache* images = m_window->imageCache();
+    QSignalSpy fetching(images, &ImageCache::fetching);
+    // Each row is drawn, which asks for its thumbnail.
+    for (int id : {oversize, huge, fine}) {
+        QVERIFY(waitForAppleRow(id) != -1);
+        view->scrollTo(rows->index(rows->rowOfMessage(id)));
+        view->viewport()->grab();
+    }
+
+    auto thumbOf = [&](int id) {
+        return QUrl(rows->messageAt(rows->rowOfMessage(id)).chart[Ventari::Message::ChartThumb]);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(images->refusal(thumbOf(oversize)), QStringLiteral("the picture is larger than 4 MB"),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(images->pendingCount() == 0, 10000);
+    QVERIFY(images->image(thumbOf(huge), MessageLayout::mediaSize).isNull());
+    QCOMPARE(images->refusal(thumbOf(huge)),
+             QString::fromUtf8("the picture measures 50000 × 50000 pixels, more than 16 million"));
+    QVERIFY(!images->image(thumbOf(fine), MessageLayout::mediaSize).isNull());
+    QCOMPARE(images->refusal(thumbOf(fine)), QString());
+
+    // They came over the network from the service, each once.
+    QList<QUrl> fetched;
+    for (const QList<QVariant>& arguments : qAsConst(fetching))
+        fetched << arguments.first().toUrl();
+    for (int id : {oversize, huge, fine})
+        QCOMPARE(fetched.count(thumbOf(id)), 1);
+    view->scrollTo(rows->index(rows->rowOfMessage(oversize)));
+    QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(oversize), MessageHit::Chart).center()),
+             QStringLiteral("Open the chart in your browser\nPicture not shown: the picture is larger than 4 MB."));
 }
 
 void tst_Desk::theProgramWritesAScreenshotAndQuits()

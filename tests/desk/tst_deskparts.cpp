@@ -1,21 +1,48 @@
+#include <addresspolicy.h>
 #include <deskoptions.h>
+#include <imagecache.h>
 #include <pluginhost.h>
 #include <messagetext.h>
 #include <messagetime.h>
 #include <remotesettingsfile.h>
 #include <tabstore.h>
 
+#include "hostilefiles.h"
+#include "testhost.h"
 #include "testsupport.h"
 
+#include <emulator/service.h>
+
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QTemporaryFile>
 #include <QtGui/QTextBlock>
 #include <QtGui/QTextDocument>
 #include <QtTest/QtTest>
 
 Q_DECLARE_METATYPE(MessageText::Target)
+Q_DECLARE_METATYPE(AddressPolicy::Use)
+
+namespace {
+
+const QSize thumbnail(120, 80);
+
+// The address of a chart the shared emulator serves with these bytes.
+QUrl servedChart(const QByteArray& bytes)
+{
+    Emulator::Service& service = sharedEmulator();
+    Emulator::MessageDraft draft;
+    draft.userId = service.store().users().front().id;
+    draft.body = "A chart";
+    draft.chartJpeg = bytes.toStdString();
+    const Emulator::Message message = service.store().post(draft, service.clock().now());
+    return QUrl(QString::fromStdString(service.baseUrl() + message.chart->thumb));
+}
+
+} // namespace
 
 // The desk's small parts that are easy to get wrong: its options, the settings it reads, the
-// message text it marks up and the times it shows.
+// message text it marks up, the times it shows, and what it makes of hostile addresses and
+// pictures.
 class tst_DeskParts : public QObject
 {
     Q_OBJECT
@@ -29,6 +56,15 @@ private slots:
     void bodyAnchors_data();
     void bodyAnchors();
     void unknownLinksGoNowhere();
+    void addressPolicy_data();
+    void addressPolicy();
+    void redirects_data();
+    void redirects();
+    void addressesAsShown_data();
+    void addressesAsShown();
+    void pictures_data();
+    void pictures();
+    void aNamedPipeDoesNotHoldTheDesk();
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
@@ -201,6 +237,179 @@ void tst_DeskParts::unknownLinksGoNowhere()
     QString value;
     QCOMPARE(MessageText::targetOf(QStringLiteral("javascript:alert(1)"), &value), MessageText::Target::None);
     QVERIFY(value.isEmpty());
+}
+
+void tst_DeskParts::addressPolicy_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<AddressPolicy::Use>("use");
+    QTest::addColumn<QString>("refusal"); // empty: allowed
+    QTest::addColumn<QString>("message"); // for the status bar
+
+    const auto open = AddressPolicy::Use::Open;
+    const auto load = AddressPolicy::Use::Load;
+    QTest::newRow("https") << "https://charts.example.com/c/1.png" << open << "" << "";
+    QTest::newRow("http with a port") << "http://127.0.0.1:8080/avatars/alice.svg" << load << "" << "";
+    QTest::newRow("scheme in capitals") << "HTTPS://Charts.Example.com/c/1.png" << open << "" << "";
+    QTest::newRow("local file") << "file:///etc/passwd" << open << "only web addresses are opened"
+                                << "Refused to open file:///etc/passwd: only web addresses are opened.";
+    QTest::newRow("local file, as a picture") << "file:///home/trader/secret.png" << load
+                                              << "only web addresses are loaded" << "";
+    QTest::newRow("custom scheme") << "evilscheme://run?cmd=calc" << open << "only web addresses are opened"
+                                   << "Refused to open evilscheme://run?cmd=calc: only web addresses are opened.";
+    QTest::newRow("ftp") << "ftp://files.example.com/chart.png" << open << "only web addresses are opened"
+                         << "Refused to open ftp://files.example.com/chart.png: only web addresses are opened.";
+    QTest::newRow("javascript") << "javascript:alert(document.cookie)" << open << "only web addresses are opened"
+                                << "Refused to open javascript:alert(document.cookie): only web addresses are opened.";
+    QTest::newRow("data") << "data:image/png;base64,iVBORw0KGgo=" << load << "only web addresses are loaded" << "";
+    QTest::newRow("resource") << "qrc:/ventari/loader.gif" << load << "only web addresses are loaded" << "";
+    QTest::newRow("user and password") << "https://user:pw@bank.example.evil.test/login" << open
+                                       << "addresses with a user name or password are not opened"
+                                       << "Refused to open https://user:pw@bank.example.evil.test/login: addresses "
+                                          "with a user name or password are not opened.";
+    QTest::newRow("a user name that looks like a host") << "https://bank.example.com@evil.test/" << load
+                                                        << "addresses with a user name or password are not loaded"
+                                                        << "";
+    QTest::newRow("relative path") << "/avatars/alice.svg" << load << "it is not a complete web address" << "";
+    QTest::newRow("relative to the scheme") << "//evil.test/chart.png" << open << "it is not a complete web address"
+                                            << "Refused to open //evil.test/chart.png: it is not a complete web address.";
+    QTest::newRow("no host") << "http:///etc/passwd" << open << "it names no web server"
+                             << "Refused to open http:///etc/passwd: it names no web server.";
+    QTest::newRow("invalid") << "http://exa mple.com/" << open << "it is not a valid address"
+                             << "Refused to open an invalid address: it is not a valid address.";
+    QTest::newRow("none") << "" << open << "there is no address" << "Nothing to open: there is no address.";
+}
+
+void tst_DeskParts::addressPolicy()
+{
+    QFETCH(QString, address);
+    QFETCH(AddressPolicy::Use, use);
+    QFETCH(QString, refusal);
+    QFETCH(QString, message);
+
+    const QUrl url(address);
+    QCOMPARE(AddressPolicy::refusal(url, use), refusal);
+    if (!message.isEmpty())
+        QCOMPARE(AddressPolicy::refusalMessage(url, refusal), message);
+}
+
+void tst_DeskParts::redirects_data()
+{
+    QTest::addColumn<QUrl>("from");
+    QTest::addColumn<QUrl>("to");
+    QTest::addColumn<QString>("refusal");
+
+    QTest::newRow("to another web server") << QUrl("http://cdn.example.com/a.png") << QUrl("https://img.example.net/a.png")
+                                           << "";
+    QTest::newRow("down from https") << QUrl("https://cdn.example.com/a.png") << QUrl("http://cdn.example.com/a.png")
+                                     << "it leads on from a secure address to http://cdn.example.com/a.png, which is not";
+    QTest::newRow("to a local file") << QUrl("http://cdn.example.com/a.png") << QUrl("file:///etc/passwd")
+                                     << "it leads on to file:///etc/passwd, and only web addresses are loaded";
+    QTest::newRow("to a user name") << QUrl("https://cdn.example.com/a.png") << QUrl("https://me@cdn.example.com/b.png")
+                                    << "it leads on to https://me@cdn.example.com/b.png, and addresses with a user name "
+                                       "or password are not loaded";
+}
+
+// A picture's download that is sent on elsewhere keeps to the same rule.
+void tst_DeskParts::redirects()
+{
+    QFETCH(QUrl, from);
+    QFETCH(QUrl, to);
+    QFETCH(QString, refusal);
+    QCOMPARE(AddressPolicy::redirectRefusal(from, to), refusal);
+}
+
+void tst_DeskParts::addressesAsShown_data()
+{
+    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("plain") << QUrl("https://research.example.com/notes?id=4") << "https://research.example.com/notes?id=4";
+    QTest::newRow("a direction control in the path") << QUrl(QString::fromUtf8("https://x.example.com/\u202Egnp.exe"))
+                                                     << "https://x.example.com/%E2%80%AEgnp.exe";
+    QTest::newRow("zero-width space in the path") << QUrl(QString::fromUtf8("https://x.example.com/a\u200Bb"))
+                                                  << "https://x.example.com/a%E2%80%8Bb";
+    QTest::newRow("international host") << QUrl(QString::fromUtf8("https://bücher.example/")) << "https://xn--bcher-kva.example/";
+    QTest::newRow("long") << QUrl("https://x.example.com/" + QString(200, QLatin1Char('a')))
+                          << "https://x.example.com/" + QString(77, QLatin1Char('a')) + QString::fromUtf8("…");
+}
+
+void tst_DeskParts::addressesAsShown()
+{
+    QFETCH(QUrl, url);
+    QFETCH(QString, shown);
+    QCOMPARE(AddressPolicy::displayText(url), shown);
+}
+
+void tst_DeskParts::pictures_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("refusal"); // empty: shown
+
+    const QByteArray small = HostileFiles::smallJpeg();
+    QTest::newRow("a small JPEG") << small << "";
+    QTest::newRow("a PNG") << [] {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        testPicture(300, 200).save(&buffer, "PNG");
+        return buffer.data();
+    }() << "";
+    QTest::newRow("over 4 MB") << small + QByteArray(4 * 1024 * 1024, '\0') << "the picture is larger than 4 MB";
+    const QString huge = QString::fromUtf8("the picture measures 50000 × 50000 pixels, more than 16 million");
+    QTest::newRow("a JPEG declaring 50000 × 50000") << HostileFiles::jpeg(50000, 50000) << huge;
+    QTest::newRow("a PNG declaring 50000 × 50000") << HostileFiles::png(50000, 50000) << huge;
+    // Qt's own reader gives no size for a BMP of more than 16384 pixels a side.
+    QTest::newRow("a BMP declaring 50000 × 50000") << HostileFiles::bmp(50000, 50000)
+                                                   << "the picture does not tell its size";
+    QTest::newRow("a BMP declaring 16000 × 16000")
+        << HostileFiles::bmp(16000, 16000)
+        << QString::fromUtf8("the picture measures 16000 × 16000 pixels, more than 16 million");
+    QTest::newRow("a BMP just over the count")
+        << HostileFiles::bmp(4097, 4096)
+        << QString::fromUtf8("the picture measures 4097 × 4096 pixels, more than 16 million");
+    QTest::newRow("a web page") << QByteArray("<html><body>Not found</body></html>")
+                                << "it is not a picture the desk can read";
+}
+
+// Pictures as the emulator serves them, through the cache as the desk asks for them.
+void tst_DeskParts::pictures()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, refusal);
+    if (!refusal.isEmpty() && !refusal.contains(QLatin1String("MB")))
+        QVERIFY(bytes.size() < 1024);
+
+    const QUrl url = servedChart(bytes);
+    ImageCache cache;
+    QSignalSpy fetching(&cache, &ImageCache::fetching);
+    QSignalSpy ready(&cache, &ImageCache::imageReady);
+    QVERIFY(cache.image(url, thumbnail).isNull());
+    QCOMPARE(fetching.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
+
+    const QImage image = cache.image(url, thumbnail);
+    QCOMPARE(cache.refusal(url), refusal);
+    QCOMPARE(image.isNull(), !refusal.isEmpty());
+    if (!image.isNull())
+        QVERIFY(image.width() <= thumbnail.width() && image.height() <= thumbnail.height());
+    QCOMPARE(cache.pendingCount(), 0);
+}
+
+void tst_DeskParts::aNamedPipeDoesNotHoldTheDesk()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("avatar.png"));
+    PipeGuard pipe(path);
+    QVERIFY(pipe.isMade());
+
+    ImageCache cache;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(cache.image(QUrl::fromLocalFile(path), QSize(40, 40)).isNull());
+    QCoreApplication::processEvents();
+    // The guard lets a blocked read go after five seconds.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(cache.refusal(QUrl::fromLocalFile(path)), QStringLiteral("only web addresses are loaded"));
 }
 
 void tst_DeskParts::relativeTimes_data()
