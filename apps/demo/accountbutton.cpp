@@ -1,5 +1,7 @@
 #include "accountbutton.h"
 
+#include "safetext.h"
+
 #include <iauthorization.h>
 
 #include <QtWidgets/QAction>
@@ -44,7 +46,7 @@ QString AccountButton::statusText() const
     const Ventari::StoredUserInfo user = m_authorization->userInfo();
     if (user.isEmpty || user.info.username.isEmpty())
         return QStringLiteral("Signed in");
-    return QStringLiteral("Signed in as %1 (@%2)").arg(user.info.name, user.info.username);
+    return QStringLiteral("Signed in as %1 (%2)").arg(SafeText::inset(user.info.name), SafeText::handle(QLatin1Char('@'), user.info.username));
 }
 
 void AccountButton::onSignIn()
@@ -65,8 +67,9 @@ void AccountButton::onAuthorizationChanged()
     m_who->setText(statusText());
     if (signedIn) {
         const Ventari::StoredUserInfo user = m_authorization->userInfo();
-        setText(!user.isEmpty && !user.info.username.isEmpty() ? QStringLiteral("@%1 ▾").arg(user.info.username)
-                                                               : QStringLiteral("Signed in ▾"));
+        setText(!user.isEmpty && !user.info.username.isEmpty()
+                    ? QStringLiteral("%1 ▾").arg(SafeText::handle(QLatin1Char('@'), user.info.username))
+                    : QStringLiteral("Signed in ▾"));
         setMenu(m_menu);
         setPopupMode(QToolButton::InstantPopup);
     } else {

@@ -5,6 +5,7 @@
 #include "imagecache.h"
 #include "messagelistmodel.h"
 #include "messagetext.h"
+#include "safetext.h"
 
 #include <QtGui/QAbstractTextDocumentLayout>
 #include <QtGui/QHelpEvent>
@@ -19,6 +20,12 @@ namespace {
 
 // Bodies kept laid out; a few screens' worth.
 const int maximumBodies = 400;
+
+// The name drawn for the author: a name of their own choosing, or the user name.
+QString displayName(const Ventari::UserInfo& user)
+{
+    return user.name.trimmed().isEmpty() ? SafeText::identifier(user.username) : SafeText::plain(user.name);
+}
 
 // What "Open chart" or "Watch video" opens: the large chart or the video's page, else the rest.
 QUrl openTarget(const Ventari::Message& message)
@@ -53,7 +60,7 @@ QString openingTip(const QString& what, const QUrl& target, const QString& pictu
 
 QString initials(const Ventari::UserInfo& user)
 {
-    const QString name = user.name.trimmed().isEmpty() ? user.username : user.name;
+    const QString name = displayName(user);
     QString letters;
     for (const QString& word : name.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         letters += word.at(0).toUpper();
@@ -110,7 +117,7 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QColor text = option.palette.color(QPalette::Text);
     const QFontMetrics nameMetrics(it.nameFont);
     const QFontMetrics metaMetrics(option.font);
-    const QString name = it.message.user.name.isEmpty() ? it.message.user.username : it.message.user.name;
+    const QString name = displayName(it.message.user);
     const QString elidedName = nameMetrics.elidedText(name, Qt::ElideRight, it.parts.author.width());
     const int nameWidth = nameMetrics.horizontalAdvance(elidedName);
     painter->setFont(it.nameFont);
@@ -122,8 +129,8 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->setPen(theme.dim);
         const QRect userRect = it.parts.author.adjusted(nameWidth + 6, 0, 0, 0);
         painter->drawText(userRect, Qt::AlignLeft | Qt::AlignVCenter,
-                          metaMetrics.elidedText(QLatin1Char('@') + it.message.user.username, Qt::ElideRight,
-                                                 userRect.width()));
+                          metaMetrics.elidedText(QLatin1Char('@') + SafeText::identifier(it.message.user.username),
+                                                 Qt::ElideRight, userRect.width()));
     }
     painter->setFont(option.font);
     painter->setPen(theme.dim);
@@ -179,7 +186,7 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         tip = m_time.exact(message.createdAt);
         break;
     case MessageHit::Author: {
-        tip = QStringLiteral("Open @%1's messages").arg(message.user.username);
+        tip = QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
         if (item(option, index).parts.avatar.contains(event->pos() - option.rect.topLeft()))
             tip += pictureNote(m_images->refusal(QUrl(message.user.avatarUrl)));
         break;
@@ -188,7 +195,7 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         tip = index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
         break;
     case MessageHit::Reply:
-        tip = QStringLiteral("Reply to @%1").arg(message.user.username);
+        tip = QStringLiteral("Reply to %1").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
         break;
     case MessageHit::Chart:
     case MessageHit::Video:
@@ -200,10 +207,10 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         QString value;
         switch (MessageText::targetOf(hit.anchor, &value)) {
         case MessageText::Target::Symbol:
-            tip = QStringLiteral("Open $%1").arg(value);
+            tip = QStringLiteral("Open %1").arg(SafeText::handle(QLatin1Char('$'), value));
             break;
         case MessageText::Target::User:
-            tip = QStringLiteral("Open @%1's messages").arg(value);
+            tip = QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), value));
             break;
         case MessageText::Target::Link:
             tip = openingTip(AddressPolicy::displayText(QUrl(value)), QUrl(value), QString());
@@ -234,9 +241,7 @@ MessageHit MessageDelegate::hitAt(const QStyleOptionViewItem& option, const QMod
     const QPoint at = point - option.rect.topLeft();
     const QRect authorText(it.parts.author.topLeft(),
                            QSize(qMin(it.parts.author.width(),
-                                      QFontMetrics(it.nameFont)
-                                          .horizontalAdvance(it.message.user.name.isEmpty() ? it.message.user.username
-                                                                                           : it.message.user.name)),
+                                      QFontMetrics(it.nameFont).horizontalAdvance(displayName(it.message.user))),
                                  it.parts.author.height()));
     if (it.parts.avatar.contains(at) || authorText.contains(at))
         hit.kind = MessageHit::Author;
@@ -376,7 +381,7 @@ void MessageDelegate::paintMedia(QPainter* painter, const QRect& rect, const Ven
         painter->drawText(rect, Qt::AlignCenter,
                           m_images->refusal(url).isEmpty() ? what : what + QStringLiteral("\npicture refused"));
     }
-    const QString duration = message.video[Ventari::Message::VideoDuration];
+    const QString duration = SafeText::plain(message.video[Ventari::Message::VideoDuration]);
     if (!chart && !duration.isEmpty()) {
         const QFontMetrics metrics(painter->font());
         const QRect badge(rect.right() - metrics.horizontalAdvance(duration) - 14, rect.bottom() - metrics.height() - 6,

@@ -1,5 +1,7 @@
 #include "messagelistmodel.h"
 
+#include "safetext.h"
+
 #include <iventarimodel.h>
 
 #include <algorithm>
@@ -76,7 +78,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
     const Ventari::Message& message = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return message.body;
+        return SafeText::plain(message.body);
     case MessageRole:
         return QVariant::fromValue(message);
     case MessageIdRole:

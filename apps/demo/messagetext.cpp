@@ -1,15 +1,20 @@
 #include "messagetext.h"
 
+#include "safetext.h"
+
 #include <QtCore/QRegularExpression>
+#include <QtCore/QVector>
 
 namespace {
 
 // Links first, so that a "$" or "@" inside an address stays part of it. A cashtag may hold dots
 // and underscores (BRK.B, RY.CA, ES_F) but does not end in one; it never starts with a digit.
+// A cashtag or mention that runs on into letters it cannot hold ("$AАPL" with a Cyrillic А) is
+// no token: linking its first part would link something other than what is read.
 const QRegularExpression& tokens()
 {
     static const QRegularExpression pattern(QStringLiteral(
-        R"((?<link>https?://[^\s<>"]+[^\s<>".,;:!?)\]}'])|(?<![\w$])\$(?<symbol>[A-Za-z][A-Za-z0-9]*(?:[._][A-Za-z0-9]+)*)|(?<![\w@])@(?<user>[A-Za-z0-9_]+))"));
+        R"((?<link>https?://[^\s<>"]+[^\s<>".,;:!?)\]}'])|(?<![\w$])\$(?<symbol>[A-Za-z][A-Za-z0-9]*(?:[._][A-Za-z0-9]+)*)(?![\p{Latin}\p{Greek}\p{Cyrillic}\p{N}\p{M}_])|(?<![\w@])@(?<user>[A-Za-z0-9_]+)(?![\p{Latin}\p{Greek}\p{Cyrillic}\p{N}\p{M}]))"));
     return pattern;
 }
 
@@ -20,16 +25,49 @@ QString anchor(const QString& href, const QString& text, const QString& colour, 
              text.toHtmlEscaped());
 }
 
+// The text as it is seen, without its invisible characters, and for each of its code units the
+// position it comes from; one more position marks the end.
+struct VisibleText
+{
+    explicit VisibleText(const QString& text)
+    {
+        for (int i = 0; i < text.size(); ++i) {
+            const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+            const uint code = pair ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
+            if (!SafeText::isInvisible(code)) {
+                shown += text.at(i);
+                origin.append(i);
+                if (pair) {
+                    shown += text.at(i + 1);
+                    origin.append(i + 1);
+                }
+            }
+            if (pair)
+                ++i;
+        }
+        origin.append(text.size());
+    }
+
+    QString shown;
+    QVector<int> origin;
+};
+
 } // namespace
 
+// Tokens are found in the text as the reader sees it: an invisible character inside "$AA\u200BPL"
+// does not cut it to $AA; it is linked as the $AAPL it looks like, and the invisible character
+// leaves the token. Invisible characters elsewhere (joiners in emoji and scripts) stay.
 QString MessageText::toHtml(const QString& body, const Colours& colours)
 {
+    const QString text = SafeText::plain(body);
+    const VisibleText visible(text);
     QString html;
     int done = 0;
-    auto matches = tokens().globalMatch(body);
+    auto matches = tokens().globalMatch(visible.shown);
     while (matches.hasNext()) {
         const QRegularExpressionMatch match = matches.next();
-        html += body.mid(done, match.capturedStart() - done).toHtmlEscaped();
+        const int start = visible.origin.at(match.capturedStart());
+        html += text.mid(done, start - done).toHtmlEscaped();
         if (!match.captured(QStringLiteral("link")).isEmpty()) {
             const QString link = match.captured(QStringLiteral("link"));
             html += anchor(link, shortLink(link), colours.link, true);
@@ -41,9 +79,9 @@ QString MessageText::toHtml(const QString& body, const Colours& colours)
             html += anchor(QStringLiteral("user:") + match.captured(QStringLiteral("user")), match.captured(),
                            colours.mention, false);
         }
-        done = match.capturedEnd();
+        done = visible.origin.at(match.capturedEnd() - 1) + 1;
     }
-    html += body.mid(done).toHtmlEscaped();
+    html += text.mid(done).toHtmlEscaped();
     html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
     return html;
 }

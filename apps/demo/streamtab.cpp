@@ -6,6 +6,7 @@
 #include "messagedelegate.h"
 #include "messagelistmodel.h"
 #include "messagelistview.h"
+#include "safetext.h"
 #include "ui_streamtab.h"
 
 #include <iauthorization.h>
@@ -240,9 +241,11 @@ void StreamTab::onLikeClicked(int messageId, bool liked)
         m_model->likeMessage(messageId);
 }
 
+// The reply starts with "@username "; a direction control in the name would turn round what the
+// user types after it.
 void StreamTab::onReplyClicked(int messageId, const QString& username)
 {
-    m_service->replyToMessage(messageId, username);
+    m_service->replyToMessage(messageId, SafeText::plain(username));
 }
 
 void StreamTab::onLinkClicked(const QUrl& url)
@@ -407,10 +410,10 @@ QString StreamTab::subjectText() const
     if (m_state.value.isEmpty())
         return QString();
     if (m_state.streamId == "symbol")
-        return QLatin1Char('$') + m_state.value;
+        return SafeText::handle(QLatin1Char('$'), m_state.value);
     if (m_state.streamId == "user")
-        return QLatin1Char('@') + m_state.value;
+        return SafeText::handle(QLatin1Char('@'), m_state.value);
     if (auto* combo = qobject_cast<ComboControl*>(m_editor.data()))
-        return QString::fromUtf8(combo->value());
-    return m_state.value;
+        return SafeText::inset(QString::fromUtf8(combo->value()));
+    return SafeText::inset(m_state.value);
 }

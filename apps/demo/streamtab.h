@@ -94,6 +94,7 @@ private:
     bool waitsForSignIn() const;
     QString signInText() const;
     bool ensureSignedIn();
+    // The subject as the desk shows it: "$AAPL", "@alice", a watch list's name.
     QString subjectText() const;
 
     std::unique_ptr<Ui::StreamTab> m_ui;

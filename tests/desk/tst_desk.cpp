@@ -34,6 +34,7 @@
 #include <QtWebKitWidgets/QWebPage>
 #include <QtWebKitWidgets/QWebView>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QToolButton>
@@ -173,6 +174,7 @@ private slots:
     void clickedAddressesPassThePolicy();
     void localPicturesInMessagesAreRefused();
     void picturesFromTheServiceKeepToTheLimits();
+    void hostileTextShowsWhatItLinks();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
     void theProgramReadsItsOptionsWithoutADisplay_data();
@@ -684,6 +686,64 @@ void tst_Desk::picturesFromTheServiceKeepToTheLimits()
     view->scrollTo(rows->index(rows->rowOfMessage(oversize)));
     QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(oversize), MessageHit::Chart).center()),
              QStringLiteral("Open the chart in your browser\nPicture not shown: the picture is larger than 4 MB."));
+}
+
+// A message and its author from the service, with invisible and direction characters in them.
+void tst_Desk::hostileTextShowsWhatItLinks()
+{
+    QVERIFY(m_host->facade()->authorization()->isAuthorized());
+    Emulator::Service* service = m_host->embeddedService();
+    Emulator::User mallory;
+    mallory.id = 9001;
+    mallory.username = u8"mal\u202Elory";
+    mallory.name = u8"Mallory \u202Eevil";
+    mallory.joinedAt = service->clock().now();
+    service->store().addUser(mallory);
+    Emulator::MessageDraft draft;
+    draft.userId = mallory.id;
+    draft.body = u8"$AA\u200BPL gap filled, next stop 207";
+    draft.symbolIds = {appleId};
+    const int id = service->store().post(draft, service->clock().now()).id;
+
+    m_window->showStream(appleTab()->state());
+    const int tabs = m_window->tabCount();
+    MessageListView* view = appleTab()->view();
+    const int row = waitForAppleRow(id);
+    QVERIFY(row != -1);
+    view->scrollTo(appleTab()->messages()->index(row));
+
+    // The cashtag reads $AAPL, so it opens $AAPL.
+    const auto anchors = anchorsOf(view, row);
+    QCOMPARE(anchors.size(), 1);
+    QCOMPARE(anchors.first().first, QStringLiteral("symbol:AAPL"));
+    QCOMPARE(tooltipAt(view, anchors.first().second), QStringLiteral("Open $AAPL"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, anchors.first().second);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_window->tabCount(), tabs);
+    QCOMPARE(m_window->currentTab(), appleTab());
+
+    // The user name shows its hidden character wherever the desk names the author.
+    const QString shown = QString::fromUtf8("@mal\uFFFDlory");
+    const QRect reply = view->partRect(row, MessageHit::Reply);
+    QCOMPARE(tooltipAt(view, reply.center()), QStringLiteral("Reply to %1").arg(shown));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, reply.center());
+    QCoreApplication::processEvents();
+    QWidget* dialog = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("Ventari::ShareDialog") && widget->isVisible())
+            dialog = widget;
+    }
+    QVERIFY(dialog);
+    // The override would turn round what the user types after the name.
+    QCOMPARE(dialog->findChild<QPlainTextEdit*>(QStringLiteral("text"))->toPlainText(), QStringLiteral("@mallory "));
+    dialog->hide();
+
+    const QRect author = view->partRect(row, MessageHit::Author);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, author.topLeft() + QPoint(4, author.height() / 2));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_window->tabCount(), tabs + 1);
+    QCOMPARE(m_window->currentTab()->title(), shown);
+    m_window->closeTab(m_window->tabCount() - 1);
 }
 
 void tst_Desk::theProgramWritesAScreenshotAndQuits()

@@ -5,6 +5,7 @@
 #include <messagetext.h>
 #include <messagetime.h>
 #include <remotesettingsfile.h>
+#include <safetext.h>
 #include <tabstore.h>
 
 #include "hostilefiles.h"
@@ -17,6 +18,7 @@
 #include <QtCore/QTemporaryFile>
 #include <QtGui/QTextBlock>
 #include <QtGui/QTextDocument>
+#include <QtGui/QTextLayout>
 #include <QtTest/QtTest>
 
 Q_DECLARE_METATYPE(MessageText::Target)
@@ -25,6 +27,32 @@ Q_DECLARE_METATYPE(AddressPolicy::Use)
 namespace {
 
 const QSize thumbnail(120, 80);
+
+// Whether the characters of a sentence outside its inset piece appear on screen in the order they
+// are written, the piece between them.
+bool keepsItsOrder(const QString& before, const QString& piece, const QString& after)
+{
+    const QString sentence = before + piece + after;
+    QTextLayout layout(sentence, QFont());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(100000);
+    layout.endLayout();
+    qreal last = -1;
+    for (int i = 0; i < before.size(); ++i) {
+        if (line.cursorToX(i) <= last)
+            return false;
+        last = line.cursorToX(i);
+    }
+    for (int i = before.size(); i <= before.size() + piece.size(); ++i)
+        last = qMax(last, line.cursorToX(i));
+    for (int i = before.size() + piece.size() + 1; i < sentence.size(); ++i) {
+        if (line.cursorToX(i) <= last)
+            return false;
+        last = line.cursorToX(i);
+    }
+    return true;
+}
 
 // The address of a chart the shared emulator serves with these bytes.
 QUrl servedChart(const QByteArray& bytes)
@@ -41,8 +69,8 @@ QUrl servedChart(const QByteArray& bytes)
 } // namespace
 
 // The desk's small parts that are easy to get wrong: its options, the settings it reads, the
-// message text it marks up, the times it shows, and what it makes of hostile addresses and
-// pictures.
+// message text it marks up, the times it shows, and what it makes of hostile addresses, pictures
+// and text.
 class tst_DeskParts : public QObject
 {
     Q_OBJECT
@@ -65,6 +93,10 @@ private slots:
     void pictures_data();
     void pictures();
     void aNamedPipeDoesNotHoldTheDesk();
+    void safeText_data();
+    void safeText();
+    void insetTextKeepsTheDesksWordsInOrder_data();
+    void insetTextKeepsTheDesksWordsInOrder();
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
@@ -183,20 +215,54 @@ void tst_DeskParts::bodyAnchors_data()
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("anchors");
     QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("text"); // the whole body as shown
 
     QTest::newRow("cashtags") << "$AAPL and $BRK.B, $RY.CA." << QStringList{"symbol:AAPL", "symbol:BRK.B", "symbol:RY.CA"}
-                              << QStringList{"$AAPL", "$BRK.B", "$RY.CA"};
-    QTest::newRow("futures and a price") << "$ES_F above $5000" << QStringList{"symbol:ES_F"} << QStringList{"$ES_F"};
+                              << QStringList{"$AAPL", "$BRK.B", "$RY.CA"} << "$AAPL and $BRK.B, $RY.CA.";
+    QTest::newRow("futures and a price") << "$ES_F above $5000" << QStringList{"symbol:ES_F"} << QStringList{"$ES_F"}
+                                         << "$ES_F above $5000";
     QTest::newRow("mentions, not mail") << "cc @bob_b and mail a@b.com" << QStringList{"user:bob_b"}
-                                        << QStringList{"@bob_b"};
+                                        << QStringList{"@bob_b"} << "cc @bob_b and mail a@b.com";
     QTest::newRow("link with trailing stop") << "Read https://research.example.com/notes/4711."
                                              << QStringList{"https://research.example.com/notes/4711"}
-                                             << QStringList{"research.example.com/notes/4711"};
+                                             << QStringList{"research.example.com/notes/4711"}
+                                             << "Read research.example.com/notes/4711.";
     QTest::newRow("a $ inside a link stays in it") << "see http://x.example.org/$AAPL-outlook now"
                                                    << QStringList{"http://x.example.org/$AAPL-outlook"}
-                                                   << QStringList{"x.example.org/$AAPL-outlook"};
-    QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"};
-    QTest::newRow("markup stays text") << "<b>not bold</b> & \"quoted\"\nsecond line" << QStringList{} << QStringList{};
+                                                   << QStringList{"x.example.org/$AAPL-outlook"}
+                                                   << "see x.example.org/$AAPL-outlook now";
+    QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"}
+                                        << "$TSLA 株価が上昇中 🚀";
+    QTest::newRow("markup stays text") << "<b>not bold</b> & \"quoted\"\nsecond line" << QStringList{} << QStringList{}
+                                       << "<b>not bold</b> & \"quoted\"\nsecond line";
+
+    // What is linked is what the reader sees.
+    QTest::newRow("zero-width space inside a cashtag") << QString::fromUtf8("$AA\u200BPL gap filled")
+                                                       << QStringList{"symbol:AAPL"} << QStringList{"$AAPL"}
+                                                       << "$AAPL gap filled";
+    QTest::newRow("zero-width space inside a mention") << QString::fromUtf8("thanks @ali\u200Bce")
+                                                       << QStringList{"user:alice"} << QStringList{"@alice"}
+                                                       << "thanks @alice";
+    QTest::newRow("soft hyphen and word joiner") << QString::fromUtf8("$MS\u00ADF\u2060T") << QStringList{"symbol:MSFT"}
+                                                 << QStringList{"$MSFT"} << "$MSFT";
+    QTest::newRow("variation selector and tag") << QString::fromUtf8("$AA\uFE0FP\U000E0041L") << QStringList{"symbol:AAPL"}
+                                                << QStringList{"$AAPL"} << "$AAPL";
+    QTest::newRow("an invisible character makes no cashtag of a word")
+        << QString::fromUtf8("buy\u200B$AAPL") << QStringList{} << QStringList{} << QString::fromUtf8("buy\u200B$AAPL");
+    QTest::newRow("look-alike letter in a cashtag") << QString::fromUtf8("$A\u0410PL soon") << QStringList{}
+                                                    << QStringList{} << QString::fromUtf8("$A\u0410PL soon");
+    QTest::newRow("look-alike letter in a mention") << QString::fromUtf8("@ali\u0441e said") << QStringList{}
+                                                    << QStringList{} << QString::fromUtf8("@ali\u0441e said");
+    QTest::newRow("joiners outside tokens stay") << QString::fromUtf8("👩\u200D💻 $NVDA") << QStringList{"symbol:NVDA"}
+                                                 << QStringList{"$NVDA"} << QString::fromUtf8("👩\u200D💻 $NVDA");
+    QTest::newRow("zero-width space in a link's host")
+        << QString::fromUtf8("https://bank.example.com\u200B.evil.test/login")
+        << QStringList{"https://bank.example.com.evil.test/login"} << QStringList{"bank.example.com.evil.test/login"}
+        << "bank.example.com.evil.test/login";
+    QTest::newRow("right-to-left override") << QString::fromUtf8("$AAPL \u202Etfel og") << QStringList{"symbol:AAPL"}
+                                            << QStringList{"$AAPL"} << "$AAPL tfel og";
+    QTest::newRow("isolates and marks") << QString::fromUtf8("\u2067$TSLA\u2069 \u200Fup \u061C\u202Adone\u202C")
+                                        << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"} << "$TSLA up done";
 }
 
 void tst_DeskParts::bodyAnchors()
@@ -204,6 +270,7 @@ void tst_DeskParts::bodyAnchors()
     QFETCH(QString, body);
     QFETCH(QStringList, anchors);
     QFETCH(QStringList, shown);
+    QFETCH(QString, text);
 
     const QString html = MessageText::toHtml(body, {"#111111", "#222222", "#333333"});
     QTextDocument document;
@@ -221,8 +288,7 @@ void tst_DeskParts::bodyAnchors()
     }
     QCOMPARE(found, anchors);
     QCOMPARE(texts, shown);
-    if (!body.contains(QStringLiteral("://"))) // links are shown without their scheme
-        QCOMPARE(document.toPlainText(), body);
+    QCOMPARE(document.toPlainText(), text);
 
     for (const QString& anchor : anchors) {
         QString value;
@@ -410,6 +476,72 @@ void tst_DeskParts::aNamedPipeDoesNotHoldTheDesk()
     // The guard lets a blocked read go after five seconds.
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(cache.refusal(QUrl::fromLocalFile(path)), QStringLiteral("only web addresses are loaded"));
+}
+
+void tst_DeskParts::safeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("inset");
+    QTest::addColumn<QString>("identifier");
+
+    const QString fsi = QString::fromUtf8("\u2068");
+    const QString pdi = QString::fromUtf8("\u2069");
+    const QString dana = QString::fromUtf8("\u05D3\u05E0\u05D4");
+    QTest::newRow("Latin") << "Alice Archer" << "Alice Archer" << "Alice Archer" << "Alice Archer";
+    QTest::newRow("right-to-left override") << QString::fromUtf8("bob\u202Eexe.txt") << "bobexe.txt" << "bobexe.txt"
+                                            << QString::fromUtf8("bob\uFFFDexe.txt");
+    QTest::newRow("every direction control")
+        << QString::fromUtf8("a\u202Ab\u202Bc\u202Cd\u202De\u2066f\u2067g\u2068h\u2069i\u200Ej\u200Fk\u061Cl")
+        << "abcdefghijkl" << "abcdefghijkl"
+        << QString::fromUtf8("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf\uFFFDg\uFFFDh\uFFFDi\uFFFDj\uFFFDk\uFFFDl");
+    QTest::newRow("Hebrew name") << dana << dana << fsi + dana + pdi << dana;
+    QTest::newRow("Arabic-Indic digits") << QString::fromUtf8("\u0661\u0662") << QString::fromUtf8("\u0661\u0662")
+                                         << fsi + QString::fromUtf8("\u0661\u0662") + pdi << QString::fromUtf8("\u0661\u0662");
+    QTest::newRow("Hebrew behind an override") << QString::fromUtf8("\u202E") + dana << dana << fsi + dana + pdi
+                                               << QString::fromUtf8("\uFFFD") + dana;
+    QTest::newRow("zero-width space in a name") << QString::fromUtf8("ali\u200Bce") << QString::fromUtf8("ali\u200Bce")
+                                                << QString::fromUtf8("ali\u200Bce") << QString::fromUtf8("ali\uFFFDce");
+    QTest::newRow("soft hyphen, word joiner, byte order mark, filler")
+        << QString::fromUtf8("a\u00ADb\u2060c\uFEFFd\u3164e") << QString::fromUtf8("a\u00ADb\u2060c\uFEFFd\u3164e")
+        << QString::fromUtf8("a\u00ADb\u2060c\uFEFFd\u3164e") << QString::fromUtf8("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe");
+    QTest::newRow("tag character") << QString::fromUtf8("bob\U000E0062") << QString::fromUtf8("bob\U000E0062")
+                                   << QString::fromUtf8("bob\U000E0062") << QString::fromUtf8("bob\uFFFD");
+    QTest::newRow("emoji and accents stay") << QString::fromUtf8("Zoë 🚀") << QString::fromUtf8("Zoë 🚀")
+                                            << QString::fromUtf8("Zoë 🚀") << QString::fromUtf8("Zoë 🚀");
+}
+
+void tst_DeskParts::safeText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, plain);
+    QFETCH(QString, inset);
+    QFETCH(QString, identifier);
+    QCOMPARE(SafeText::plain(text), plain);
+    QCOMPARE(SafeText::inset(text), inset);
+    QCOMPARE(SafeText::identifier(text), identifier);
+}
+
+void tst_DeskParts::insetTextKeepsTheDesksWordsInOrder_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("piece");
+    QTest::addColumn<QString>("after");
+
+    const QString dana = QString::fromUtf8("\u05D3\u05E0\u05D4");
+    QTest::newRow("an override in a name") << "Open @" << QString::fromUtf8("bob\u202Eevil") << "'s messages";
+    QTest::newRow("a Hebrew name before numbers") << "Open " << dana << " 12 - 13 x";
+    QTest::newRow("a Hebrew user name before a number") << "Reply to @" << dana << " 42";
+}
+
+// Written into a sentence raw, each piece moves the desk's own words about on screen.
+void tst_DeskParts::insetTextKeepsTheDesksWordsInOrder()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, piece);
+    QFETCH(QString, after);
+    QVERIFY(!keepsItsOrder(before, piece, after));
+    QVERIFY(keepsItsOrder(before, SafeText::inset(piece), after));
 }
 
 void tst_DeskParts::relativeTimes_data()
