@@ -14,21 +14,26 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QLocale>
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QSet>
 #include <QtNetwork/QNetworkAccessManager>
-
-#include <cmath>
 
 namespace Ventari {
 namespace {
 
 const int marginSeconds = 2;
-const int floorSeconds = 5;
 const qint64 plausibleSeconds = 3600;
 const int authorizedInterval = 10000;
 const int anonymousInterval = 20000;
 const int fallbackInterval = 20000;
 const int defaultTransferTimeout = 60000;
+const int defaultFirstRetryDelay = 5000;
+const int defaultLongestRetryDelay = 120000;
+// Two periodic requests a second at most, however much budget is left.
+const int shortestInterval = 500;
+// Kept for the user's own actions: a tenth of the window's budget, never fewer than this.
+const int smallestReserve = 5;
 // The longest period worth waiting: the longest plausible reset, an hour, and the margin.
 const qint64 longestPeriodSeconds = plausibleSeconds + marginSeconds;
 
@@ -58,7 +63,10 @@ QString withoutAccessToken(QString text)
 RequestPool::RequestPool()
     : m_networkManager(new QNetworkAccessManager)
     , m_timer(Kelvar::PoolTimer::createStoppedTimer(anonymousInterval, this, SLOT(runNextRequest())))
+    , m_firstRetryDelay(defaultFirstRetryDelay)
+    , m_longestRetryDelay(defaultLongestRetryDelay)
 {
+    m_clock.start();
     setTransferTimeout(defaultTransferTimeout);
     // The authorization state does not exist yet: the facade creates it after the pool.
     QMetaObject::invokeMethod(this, "init", Qt::QueuedConnection);
@@ -74,6 +82,8 @@ int RequestPool::addRequest(VentariAbstractAction* action)
     PooledRequest request;
     request.action = action;
     request.id = m_nextId++;
+    if (const int retry = action->refreshTurn().retry)
+        request.notBefore = m_clock.elapsed() + retryDelay(retry);
     addRequest(request);
     return request.id;
 }
@@ -87,12 +97,44 @@ RequestBudget RequestPool::budget() const
 {
     RequestBudget budget = m_budget;
     budget.period = m_interval;
+    QSet<const QObject*> owners;
+    for (const PooledRequest& request : m_sentRequests + m_queues.value(2)) {
+        if (request.action && request.action->priority() == 2) {
+            const QObject* owner = request.action->refreshTurn().owner;
+            owners.insert(owner ? owner : request.action.data());
+        }
+    }
+    budget.refreshers = owners.size();
     return budget;
 }
 
 void RequestPool::setTransferTimeout(int ms)
 {
     m_networkManager->setTransferTimeout(ms);
+}
+
+void RequestPool::setRetryDelays(int firstMs, int longestMs)
+{
+    m_firstRetryDelay = qMax(0, firstMs);
+    m_longestRetryDelay = qMax(m_firstRetryDelay, longestMs);
+}
+
+qint64 RequestPool::retryDelay(int retry) const
+{
+    qint64 delay = m_firstRetryDelay;
+    for (int i = 1; i < retry && delay < m_longestRetryDelay; ++i)
+        delay *= 2;
+    delay = qMin<qint64>(delay, m_longestRetryDelay);
+    return delay * QRandomGenerator::global()->bounded(80, 121) / 100;
+}
+
+// The service answers again: whatever waits for a retry after the outage may go at once.
+void RequestPool::wakeRetries()
+{
+    for (QList<PooledRequest>& queue : m_queues) {
+        for (PooledRequest& request : queue)
+            request.notBefore = 0;
+    }
 }
 
 void RequestPool::init()
@@ -123,13 +165,13 @@ void RequestPool::setTimerInterval(int ms)
     emit budgetChanged();
 }
 
-void RequestPool::addRequest(const PooledRequest& request, bool refusedForLimit)
+void RequestPool::addRequest(const PooledRequest& request)
 {
     const int priority = request.action->priority();
     POOL_LOG(2) << "New request " << request.id << ". Priority:" << priority
                 << ". Type:" << request.action->metaObject()->className();
-    // An urgent request refused for the limit is held until the first tick after the out-of-requests period.
-    if ((priority == 0 && !refusedForLimit) || (priority == 1 && !m_outOfRequests)) {
+    // Urgent requests too are held during an out-of-requests period: sent, they would only be refused.
+    if ((priority == 0 || priority == 1) && !m_outOfRequests) {
         runRequest(request);
         return;
     }
@@ -153,7 +195,7 @@ void RequestPool::runNextRequest()
             runRequest(request);
     }
 
-    // Then one refresh per tick.
+    // Then one periodic request per tick, in turn.
     PooledRequest next;
     if (takeNextRequest(2, &next))
         runRequest(next);
@@ -162,22 +204,26 @@ void RequestPool::runNextRequest()
         m_timer->stop();
 }
 
-// The oldest request of a queue; cancelled ones, and those whose action its owner destroyed meanwhile,
-// are dropped on the way.
+// The request whose turn it is; cancelled ones, and those whose action its owner destroyed
+// meanwhile, are dropped first. Turns go round the owners rather than by age.
 bool RequestPool::takeNextRequest(int priority, PooledRequest* next)
 {
     QList<PooledRequest>& queue = m_queues[priority];
-    while (!queue.isEmpty()) {
-        const PooledRequest request = queue.takeFirst();
-        if (!VR_ASSERT(request.action != NULL))
+    for (auto it = queue.begin(); it != queue.end();) {
+        const PooledRequest& request = *it;
+        if (VR_ASSERT(request.action != NULL) && !request.action->isCancelled()) {
+            ++it;
             continue;
-        if (!request.action->isCancelled()) {
-            *next = request;
-            return true;
         }
-        request.action->deleteLater();
+        if (request.action)
+            request.action->deleteLater();
+        it = queue.erase(it);
     }
-    return false;
+    const int turn = m_round.next(queue, m_clock.elapsed());
+    if (turn == -1)
+        return false;
+    *next = queue.takeAt(turn);
+    return true;
 }
 
 void RequestPool::runRequest(const PooledRequest& request)
@@ -234,13 +280,17 @@ void RequestPool::onResponseFinished()
     POOL_LOG(2) << "Request " << id << ". Response received.";
     if (!sent)
         return;
+    if (m_unreachable) {
+        m_unreachable = false;
+        wakeRetries();
+    }
 
     noteBudget(reply);
     if (hasRateLimitHeaders(reply)) {
         const int remaining = remainRequests(reply);
         POOL_LOG(2) << "Remaining requests count " << remaining;
-        if (remaining != 0)
-            setTimerInterval(nextInterval(reply));
+        // None left: periodic requests wait for the reset, instead of going on to be refused.
+        setTimerInterval(nextInterval(reply));
     }
     const QByteArray body = reply->readAll();
     emit replyDone(id, body);
@@ -260,6 +310,8 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
     if (!sent)
         return;
     m_sentRequests.removeOne(request);
+    // A connection or proxy failure, rather than an answer of the service: it could not be reached.
+    m_unreachable = code < QNetworkReply::ContentAccessDenied;
 
     IAuthorization* authorization = authorizationState();
     const bool authorized = authorization && authorization->isAuthorized();
@@ -283,7 +335,7 @@ void RequestPool::onResponseError(QNetworkReply::NetworkError code)
                 setTimerInterval(periodOf(remainSeconds(reply), 1));
                 m_outOfRequests = true;
             }
-            addRequest(request, true);
+            addRequest(request);
             return;
         }
     }
@@ -333,6 +385,7 @@ void RequestPool::noteBudget(const QNetworkReply* reply)
     bool ok = false;
     const int remaining = reply->rawHeader("X-RateLimit-Remaining").toInt(&ok, 10);
     m_budget.remaining = ok ? remaining : -1;
+    m_largestRemaining = qMax(m_largestRemaining, m_budget.remaining);
     const int limit = reply->rawHeader("X-RateLimit-Limit").toInt(&ok, 10);
     m_budget.limit = ok ? limit : -1;
     const uint reset = reply->rawHeader("X-RateLimit-Reset").toUInt(&ok, 10);
@@ -400,16 +453,25 @@ qint64 RequestPool::remainSeconds(const QNetworkReply* reply) const
     return qMax<qint64>(secs, 0);
 }
 
+// Periodic requests spend what remains until the reset, less the reserve, spread evenly; with
+// nothing to spare they wait for the reset. This replaces one request per remaining count with a
+// margin and a 5-second floor, which left most of the budget unused.
 int RequestPool::nextInterval(const QNetworkReply* reply) const
 {
     const qint64 secs = remainSeconds(reply);
     const int remaining = remainRequests(reply);
     if (remaining < 0)
         return fallbackInterval;
-    if (remaining == 0)
-        return periodOf(secs + marginSeconds, floorSeconds);
-    const qint64 perRequest = qint64(std::ceil(double(secs) / remaining));
-    return periodOf(perRequest + marginSeconds, floorSeconds);
+    const int spare = remaining - reserve();
+    if (spare <= 0)
+        return periodOf(secs + marginSeconds, 1);
+    return int(qBound<qint64>(shortestInterval, (1000 * secs + spare - 1) / spare, 1000 * longestPeriodSeconds));
+}
+
+int RequestPool::reserve() const
+{
+    const int limit = m_budget.limit > 0 ? m_budget.limit : m_largestRemaining + 1;
+    return qMax(smallestReserve, (limit + 9) / 10);
 }
 
 } // namespace Ventari

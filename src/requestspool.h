@@ -1,8 +1,10 @@
 #pragma once
 
+#include "refreshround.h"
 #include "ventariglobal.h"
 
 #include <QtCore/QDateTime>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QList>
 #include <QtCore/QMap>
 #include <QtCore/QObject>
@@ -19,15 +21,6 @@ namespace Ventari {
 
 class VentariAbstractAction;
 
-// A request handed to the pool: the action (not owned; null once its owner destroyed it) and its id.
-struct PooledRequest
-{
-    QPointer<VentariAbstractAction> action;
-    int id = 0;
-
-    bool operator==(const PooledRequest& other) const { return id == other.id; }
-};
-
 // The service's request budget as last reported, and the send period in force: what a host shows
 // in its status bar.
 struct RequestBudget
@@ -36,6 +29,7 @@ struct RequestBudget
     int limit = -1;       // "X-RateLimit-Limit"; -1 when the service does not report it
     QDateTime resetTime;  // "X-RateLimit-Reset" in UTC; null until reported
     int period = 20000;   // milliseconds between queued requests
+    int refreshers = 0;   // owners whose periodic requests take turns
 };
 
 // Sends every request of the plugin, paced so that the service's request-rate limit holds.
@@ -55,6 +49,10 @@ public:
     // A request that has moved no data for this long fails, so a silent service cannot hold an
     // action, and the connections behind it, for ever. One minute unless a host says otherwise.
     void setTransferTimeout(int ms);
+    // A periodic request that failed for an outage waits before its retry: the first delay, doubled
+    // with each further failure up to the longest, give or take a fifth so that retries spread out.
+    // 5 s and 2 minutes unless a host says otherwise.
+    void setRetryDelays(int firstMs, int longestMs);
 
 signals:
     void replyDone(int id, QByteArray body);
@@ -71,13 +69,16 @@ private slots:
     void runNextRequest();
 
 private:
-    void addRequest(const PooledRequest& request, bool refusedForLimit = false);
+    void addRequest(const PooledRequest& request);
     void runRequest(const PooledRequest& request);
     bool takeNextRequest(int priority, PooledRequest* next);
     PooledRequest findSentRequest(int id, bool* found = nullptr);
     bool takeAnsweredRequest(QNetworkReply* reply, PooledRequest* request);
     void setTimerInterval(int ms);
     int baseInterval() const;
+    int reserve() const;
+    qint64 retryDelay(int retry) const;
+    void wakeRetries();
     void showOutOfRequestsNotification(const QDateTime& reset);
     void noteBudget(const QNetworkReply* reply);
 
@@ -96,6 +97,12 @@ private:
     int m_interval = 20000;
     bool m_outOfRequests = false;
     RequestBudget m_budget;
+    int m_largestRemaining = -1; // stands in for the limit when the service does not tell it
+    RefreshRound m_round;
+    QElapsedTimer m_clock;
+    int m_firstRetryDelay;
+    int m_longestRetryDelay;
+    bool m_unreachable = false; // the last failure found no service at all
 };
 
 } // namespace Ventari

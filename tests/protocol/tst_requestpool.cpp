@@ -9,6 +9,10 @@
 #include <QtNetwork/QTcpServer>
 #include <QtTest/QtTest>
 
+#include <cmath>
+#include <memory>
+#include <vector>
+
 using namespace ProtocolTest;
 using Emulator::Fault;
 using Emulator::HeaderDefect;
@@ -75,6 +79,9 @@ private slots:
     void repliesOutOfOrderAreMatchedByTheirIds();
     void networkErrorTextHidesTheToken();
     void aSilentServiceFailsTheRequest();
+    void turnsGoRoundTheOwners_data();
+    void turnsGoRoundTheOwners();
+    void anOwnerOnScreenGoesFirstAndARetryWaits();
 };
 
 void tst_RequestPool::initTestCase()
@@ -189,14 +196,17 @@ void tst_RequestPool::periodFromRateLimitHeaders_data()
                      const QStringList& errors, const QDateTime& date = serverDate) {
         row(name, remainingBefore, resetAfter, defect, budget, errors, date) << QString() << QDateTime();
     };
-    plain("50 left, reset in 100 s", 51, 100, -1, "50 of 200, reset +100, period 5000", {});
-    plain("10 left, reset in 100 s", 11, 100, -1, "10 of 200, reset +100, period 12000", {});
-    plain("3 left rounds up", 4, 100, -1, "3 of 200, reset +100, period 36000", {});
-    plain("0 left on success leaves it", 1, 100, -1, "0 of 200, reset +100, period 10000", {});
+    // What remains beyond the reserve (20: a tenth of 200) is spread until the reset.
+    plain("50 left, reset in 100 s", 51, 100, -1, "50 of 200, reset +100, period 3334", {});
+    plain("one beyond the reserve", 22, 100, -1, "21 of 200, reset +100, period 100000", {});
+    plain("at most two a second", 200, 60, -1, "199 of 200, reset +60, period 500", {});
+    // The reserve is for the user's own actions: nothing periodic goes before the reset.
+    plain("the reserve left", 21, 100, -1, "20 of 200, reset +100, period 102000", {});
+    plain("0 left on success", 1, 100, -1, "0 of 200, reset +100, period 102000", {});
     // The longest period: an hour and the margin.
     plain("reset past an hour waits the longest period", 2, 4000, -1, "1 of 200, reset +4000, period 3602000", {wrongSeconds});
     plain("reset 4294966 s ahead does not wrap", 2, 4294966, -1, "1 of 200, reset +4294966, period 3602000", {wrongSeconds});
-    plain("reset before the date", 6, -10, -1, "5 of 200, reset -10, period 5000",
+    plain("reset before the date", 6, -10, -1, "5 of 200, reset -10, period 2000",
           {wrongSeconds + QStringLiteral("server time isTue Dec 5 14:03:00 2023 GMT"
                                          "reseting time isTue Dec 5 14:02:50 2023 GMT"
                                          "remain seconds is-10")});
@@ -204,10 +214,11 @@ void tst_RequestPool::periodFromRateLimitHeaders_data()
     plain("headers missing", 51, 100, -2, "", {});
     plain("remaining not a number", 51, 100, int(HeaderDefect::NonNumericRemaining), "-1 of 200, reset +100, period 20000",
           {wrongRemaining, wrongRemaining});
-    plain("reset not a number", 51, 100, int(HeaderDefect::NonNumericReset), "50 of 200, reset none, period 5000",
+    plain("reset not a number", 51, 100, int(HeaderDefect::NonNumericReset), "50 of 200, reset none, period 500",
           {QStringLiteral("Wrong Network reply header. Can not make X-RateLimit-Reset"), wrongSeconds});
-    plain("limit not told", 51, 100, int(HeaderDefect::LimitMissing), "50 of -1, reset +100, period 5000", {});
-    plain("date with a zone offset", 51, 100, int(HeaderDefect::DateWithZoneOffset), "50 of 200, reset +100, period 5000",
+    // Then the most remaining seen stands in for it: 51 in the window, a reserve of 6.
+    plain("limit not told", 51, 100, int(HeaderDefect::LimitMissing), "50 of -1, reset +100, period 2273", {});
+    plain("date with a zone offset", 51, 100, int(HeaderDefect::DateWithZoneOffset), "50 of 200, reset +100, period 500",
           {QStringLiteral("Unknown format of server date:Tue, 05 Dec 2023 14:03:00 +0000")});
     // Europe/Berlin skips from 02:00 to 03:00 that night; the digits are GMT all the same.
     const QDateTime berlinGap(QDate(2024, 3, 31), QTime(2, 30), Qt::UTC);
@@ -296,8 +307,8 @@ void tst_RequestPool::periodFromRateLimitHeaders()
     QVERIFY(recorder.reports().isEmpty());
 }
 
-// A refusal for the limit starts the period; every refused request, an urgent one too, is held
-// for the tick that ends it.
+// A refusal for the limit starts the period; every request refused or given during it, an urgent
+// one too, is held for the tick that ends it, so that none is sent only to be refused.
 void tst_RequestPool::outOfRequestsPeriod()
 {
     StartedHost started(false);
@@ -338,13 +349,15 @@ void tst_RequestPool::outOfRequestsPeriod()
     QCOMPARE(poolSignal.count(), 1);
     QVERIFY(outcome.events.isEmpty());
 
-    // Until the tick, 0 still leaves at once and 1 waits.
+    // Until the tick, 0 and 1 wait.
     service.setRemaining(10);
     QVERIFY(started.execute(outcome, QStringLiteral("c"), 0, QStringLiteral("streams/charts.json")));
-    QVERIFY(runs(recorder, 2));
-    QVERIFY(outcome.waitForEvents(1));
     QVERIFY(started.execute(outcome, QStringLiteral("d"), 1, QStringLiteral("streams/symbol/AAPL.json")));
+    QVERIFY(poolRecords(recorder).contains(QStringLiteral("Request 2 put to queue")));
     QVERIFY(poolRecords(recorder).contains(QStringLiteral("Request 3 put to queue")));
+    QCoreApplication::processEvents();
+    QVERIFY(!runs(recorder, 2));
+    QVERIFY(outcome.events.isEmpty());
 
     // The tick ends the period: base period, and all that was held goes together.
     started.tick();
@@ -352,14 +365,18 @@ void tst_RequestPool::outOfRequestsPeriod()
     QCOMPARE(period(pool), 20000);
     QVERIFY(!pool->isTimerActive());
     QVERIFY(outcome.waitForEvents(4));
-    QCOMPARE(outcome.events.first(), QStringLiteral("c:success"));
     QCOMPARE(outcome.events.filter(QStringLiteral(":success")).size(), 4);
     QCOMPARE(runs(recorder, 0), 2);
     QCOMPARE(runs(recorder, 1), 2);
+    QCOMPARE(runs(recorder, 2), 1);
     const auto sent = requestsTo(QStringLiteral("streams/trending.json"));
     QCOMPARE(sent.size(), std::size_t(2));
     QCOMPARE(sent.at(0).status, 429);
     QCOMPARE(sent.at(1).status, 200);
+    // The urgent request given during the period went out once, and was answered.
+    const auto urgent = requestsTo(QStringLiteral("streams/charts.json"));
+    QCOMPARE(urgent.size(), std::size_t(1));
+    QCOMPARE(urgent.at(0).status, 200);
     QCOMPARE(poolSignal.count(), 1);
     QVERIFY(recorder.reports().isEmpty());
     QVERIFY(errorRecords(recorder).isEmpty());
@@ -634,6 +651,110 @@ void tst_RequestPool::aSilentServiceFailsTheRequest()
     QVERIFY(started.execute(outcome, QStringLiteral("next"), 1));
     QVERIFY(outcome.waitForEvents(2));
     QCOMPARE(outcome.events.last(), QStringLiteral("next:success"));
+}
+
+void tst_RequestPool::turnsGoRoundTheOwners_data()
+{
+    QTest::addColumn<QList<qreal>>("weights");  // one owner each: a, b, c...
+    QTest::addColumn<QString>("onScreen");      // owners on screen from the start
+    QTest::addColumn<int>("turns");
+    QTest::addColumn<QString>("served");        // how often each was served, in order
+
+    QTest::newRow("equal weights take turns") << QList<qreal>{1, 1, 1} << QString() << 30 << "10 10 10";
+    QTest::newRow("weights 1, 2 and 4") << QList<qreal>{1, 2, 4} << QString() << 70 << "10 20 40";
+    QTest::newRow("on screen counts double") << QList<qreal>{1, 1} << "a" << 30 << "20 10";
+    QTest::newRow("no weight, or a broken one, counts as 1") << QList<qreal>{0, qQNaN(), -3, 1} << QString() << 40 << "10 10 10 10";
+}
+
+// Each owner has one request queued at a time, answered at once and given again, as a model's
+// refresh chain does.
+void tst_RequestPool::turnsGoRoundTheOwners()
+{
+    QFETCH(QList<qreal>, weights);
+    QFETCH(QString, onScreen);
+    QFETCH(int, turns);
+    QFETCH(QString, served);
+
+    std::vector<std::unique_ptr<QObject>> owners;
+    std::vector<std::unique_ptr<ProbeAction>> actions;
+    QList<Ventari::PooledRequest> queue;
+    auto give = [&](int owner, qint64 notBefore) {
+        Ventari::RefreshTurn turn;
+        turn.owner = owners.at(std::size_t(owner)).get();
+        turn.weight = weights.at(owner);
+        turn.onScreen = onScreen.contains(QLatin1Char('a' + owner));
+        actions.push_back(std::make_unique<ProbeAction>(2));
+        actions.back()->setRefreshTurn(turn);
+        actions.back()->setObjectName(QString(QLatin1Char('a' + owner)));
+        Ventari::PooledRequest request;
+        request.action = actions.back().get();
+        request.id = int(actions.size());
+        request.notBefore = notBefore;
+        queue.append(request);
+    };
+    for (int i = 0; i < weights.size(); ++i) {
+        owners.push_back(std::make_unique<QObject>());
+        give(i, 0);
+    }
+
+    Ventari::RefreshRound round;
+    QVector<int> counts(weights.size(), 0);
+    QString order;
+    for (int turn = 0; turn < turns; ++turn) {
+        const int next = round.next(queue, turn);
+        QVERIFY(next >= 0);
+        const int owner = queue.takeAt(next).action->objectName().at(0).toLatin1() - 'a';
+        ++counts[owner];
+        order += QLatin1Char('a' + owner);
+        give(owner, 0);
+    }
+    QStringList countTexts;
+    for (int count : counts)
+        countTexts << QString::number(count);
+    QCOMPARE(countTexts.join(QLatin1Char(' ')), served);
+    // Spread out, not served in runs: an owner of the lightest weight is never left out of a round
+    // of as many turns as the weights add up to.
+    qreal total = 0;
+    for (qreal weight : weights)
+        total += std::isfinite(weight) && weight > 0 ? weight : 1;
+    total *= onScreen.isEmpty() ? 1 : 2;
+    const int round_ = int(std::ceil(total));
+    for (int i = 0; i + round_ <= order.size(); ++i) {
+        for (int owner = 0; owner < weights.size(); ++owner)
+            QVERIFY2(order.mid(i, round_).contains(QLatin1Char('a' + owner)), qPrintable(order));
+    }
+}
+
+// An owner coming on screen goes next; a retry waits for its moment, and then takes its turn.
+void tst_RequestPool::anOwnerOnScreenGoesFirstAndARetryWaits()
+{
+    QObject a, b, c;
+    ProbeAction forA(2), forB(2), forC(2);
+    auto turnOf = [](QObject* owner, bool onScreen) {
+        Ventari::RefreshTurn turn;
+        turn.owner = owner;
+        turn.onScreen = onScreen;
+        return turn;
+    };
+    forA.setRefreshTurn(turnOf(&a, false));
+    forB.setRefreshTurn(turnOf(&b, false));
+    forC.setRefreshTurn(turnOf(&c, false));
+    QList<Ventari::PooledRequest> queue;
+    for (ProbeAction* action : {&forA, &forB, &forC}) {
+        Ventari::PooledRequest request;
+        request.action = action;
+        request.id = queue.size();
+        queue.append(request);
+    }
+    queue[1].notBefore = 1000;
+
+    Ventari::RefreshRound round;
+    QCOMPARE(round.next(queue, 0), 0); // a; b waits for its retry
+    forC.setRefreshTurn(turnOf(&c, true));
+    QCOMPARE(round.next(queue, 0), 2); // c came on screen: before a, served once already
+    queue.removeAt(2);
+    QCOMPARE(round.next(queue, 999), 0);
+    QCOMPARE(round.next(queue, 1000), 1); // b's moment came; it was waiting the longest
 }
 
 QTEST_MAIN(tst_RequestPool)

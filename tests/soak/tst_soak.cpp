@@ -321,8 +321,10 @@ void tst_Soak::soak()
             QVERIFY2(settle(recorder), where);
             const std::string likePath = unlike ? "/api/2/messages/unlike.json" : "/api/2/messages/like.json";
             const int refusedBefore = refusals(likePath);
+            // Held for the tick that ends the period, rather than sent to be refused.
             like();
-            QVERIFY2(QTest::qWaitFor([&] { return refusals(likePath) > refusedBefore; }, 15000), where);
+            QVERIFY2(settle(recorder), where);
+            QVERIFY2(refusals(likePath) == refusedBefore, where);
             ++limitPeriods;
             renew();
             QVERIFY2(settle(recorder), where);
@@ -363,7 +365,7 @@ void tst_Soak::soak()
     started.handler()->executeAction(refresh);
     QCOMPARE(sent(recorder), sentBefore);
     QVERIFY(started.pool()->isTimerActive());
-    QVERIFY2(started.pool()->timerInterval() >= 5000 && started.pool()->timerInterval() <= 3602000,
+    QVERIFY2(started.pool()->timerInterval() >= 500 && started.pool()->timerInterval() <= 3602000,
              qPrintable(QString::number(started.pool()->timerInterval())));
     started.tick();
     QCOMPARE(sent(recorder), sentBefore + 1);
