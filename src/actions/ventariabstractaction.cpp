@@ -22,7 +22,11 @@ QNetworkRequest VentariAbstractAction::createRequest()
         query.addQueryItem(QStringLiteral("access_token"), QString::fromUtf8(m_accessToken));
         address.setQuery(query);
     }
-    return QNetworkRequest(address);
+    QNetworkRequest request(address);
+    // Every post but a multipart share is a form; Qt would guess and warn about it.
+    if (m_method != Get)
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    return request;
 }
 
 QByteArray VentariAbstractAction::postData()

@@ -5,11 +5,23 @@
 #include "ventaritypes.h"
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtCore/QVariantMap>
 #include <QtNetwork/QNetworkRequest>
 
 namespace Ventari {
+
+// How a periodic request takes its turn among those of other owners: the pool serves owners in
+// turn, the more often the higher their weight, and one newly on screen first; a retry waits
+// longer the more attempts failed before it.
+struct RefreshTurn
+{
+    QPointer<QObject> owner; // null: a turn of its own
+    qreal weight = 1;
+    bool onScreen = false;
+    int retry = 0; // failed attempts before this one
+};
 
 // One conversation with the service: builds its request, reads the answer, reports the outcome
 // through its signals and then deletes itself.
@@ -37,6 +49,10 @@ public:
 
     void cancel() { m_cancelled = true; }
     bool isCancelled() const { return m_cancelled; }
+
+    // Read by the pool whenever it picks a queued periodic request, so an owner may change it.
+    void setRefreshTurn(const RefreshTurn& turn) { m_turn = turn; }
+    const RefreshTurn& refreshTurn() const { return m_turn; }
 
     // The handler's entries: a reply body, or a failure of the request.
     void processReply(const QByteArray& body);
@@ -68,6 +84,7 @@ private:
     int m_method;
     QByteArray m_accessToken;
     bool m_cancelled = false;
+    RefreshTurn m_turn;
 };
 
 } // namespace Ventari

@@ -82,7 +82,8 @@ void tst_ShareAction::formBody()
     action.setAccessToken("n3w");
     QCOMPARE(action.postData(), body);
     const QNetworkRequest request = action.createRequest();
-    QCOMPARE(request.rawHeaderList(), QList<QByteArray>());
+    QCOMPARE(request.rawHeaderList(), QList<QByteArray>{"Content-Type"});
+    QCOMPARE(request.rawHeader("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
     QCOMPARE(request.url(), QUrl(apiUrl(QStringLiteral("messages/create.json?access_token=n3w"))));
 }
 
