@@ -54,10 +54,15 @@ void VentariActionHandler::onPooledReplyFinished(int id, const QByteArray& respo
         action->processReply(response);
 }
 
-void VentariActionHandler::onPooledReplyError(int id, QNetworkReply::NetworkError, const QString& err)
+void VentariActionHandler::onPooledReplyError(int id, QNetworkReply::NetworkError code, const QString& err)
 {
-    if (VentariAbstractAction* action = takeAction(id, VR_HERE))
-        action->reportError(ResponseError(-1, err)); // Qt's error code is not kept
+    VentariAbstractAction* action = takeAction(id, VR_HERE);
+    if (!action)
+        return;
+    // Qt's code goes with it, so that a stream can tell an outage from a refusal.
+    ResponseError error(-1, err);
+    error.networkError = code;
+    action->reportError(error);
 }
 
 // A reply for an unknown or destroyed action cannot be delivered: it is reported, from the slot

@@ -1,6 +1,7 @@
 #include "ventaritypes.h"
 
 #include <QtCore/QVariantMap>
+#include <QtNetwork/QNetworkReply>
 
 namespace Ventari {
 
@@ -8,6 +9,34 @@ bool UserInfo::operator==(const UserInfo& other) const
 {
     return id == other.id && username == other.username && name == other.name && joinDate == other.joinDate
         && avatarUrl == other.avatarUrl;
+}
+
+bool ResponseError::isTransient() const
+{
+    if (status == 429 || (status >= 500 && status < 600))
+        return true;
+    switch (QNetworkReply::NetworkError(networkError)) {
+    case QNetworkReply::NoError:
+    case QNetworkReply::ContentAccessDenied:
+    case QNetworkReply::ContentOperationNotPermittedError:
+    case QNetworkReply::ContentNotFoundError:
+    case QNetworkReply::AuthenticationRequiredError:
+    case QNetworkReply::ContentReSendError:
+    case QNetworkReply::ContentConflictError:
+    case QNetworkReply::ContentGoneError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::ProtocolFailure:
+    case QNetworkReply::OperationNotImplementedError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
+        return false;
+    // Connection, proxy and server failures; and the client errors Qt has no name for, among
+    // them 429 and 408.
+    default:
+        return true;
+    }
 }
 
 QVariant userInfoToVariant(const UserInfo& info)

@@ -84,8 +84,14 @@ struct VENTARI_EXPORT ResponseError
     {
     }
 
+    // Whether the same request may succeed later: the service could not be reached, failed on its
+    // side or was too busy, rather than refusing the request itself.
+    bool isTransient() const;
+
     int status = 0;
     QString errorText;
+    // Qt's QNetworkReply::NetworkError of a request that failed on the way; 0 when the service answered.
+    int networkError = 0;
 };
 
 // The authorized user as kept in the settings; isFollowing is not stored.
