@@ -1,6 +1,7 @@
 #include "messagemerge.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace Ventari {
 namespace {
@@ -25,11 +26,11 @@ Messages ascendingPage(const Messages& page)
     return sorted;
 }
 
-// The first position from `from` on whose id is not below `id`.
-int lowerBound(const Messages& stored, int from, int id)
+// The first position in [from, end) whose id is not below `id`; end when there is none.
+int lowerBound(const Messages& stored, int from, int end, int id)
 {
     int low = from;
-    int high = stored.size();
+    int high = end;
     while (low < high) {
         const int mid = low + (high - low) / 2;
         if (stored.at(mid).id < id)
@@ -42,48 +43,51 @@ int lowerBound(const Messages& stored, int from, int id)
 
 } // namespace
 
-// Only const access reads the stored list, so a list that shares its storage is copied no sooner
-// than something really changes.
-MessageChanges mergePage(Messages& stored, const Messages& page)
+int firstAtOrAbove(const Messages& messages, int id)
 {
-    const Messages incoming = ascendingPage(page);
+    return lowerBound(messages, 0, messages.size(), id);
+}
+
+// Only const access reads the stored list, so a list that shares its storage is copied no sooner
+// than something really changes. Everything happens below `end`: the whole list, or the part under
+// the page's bound.
+MessageChanges mergePage(Messages& stored, const Messages& page, int below)
+{
+    Messages incoming = ascendingPage(page);
+    if (below != -1)
+        incoming.erase(incoming.begin() + lowerBound(incoming, 0, incoming.size(), below), incoming.end());
     const int pageSize = incoming.size();
     MessageChanges changes;
     int next = 0; // the incoming message to place, smallest id first
+    int end = below == -1 ? stored.size() : firstAtOrAbove(stored, below);
 
-    if (stored.isEmpty()) {
-        for (const Message& message : incoming) {
-            stored.append(message);
-            changes.added.append(message.id);
-        }
-        return changes;
-    }
-
-    // Older than everything stored: to the front, in ascending order.
-    const int oldest = stored.at(0).id;
+    // Older than everything stored in range: to the front, in ascending order.
+    const int oldest = end == 0 ? INT_MAX : stored.at(0).id;
     int i = 0;
     while (next < pageSize && incoming.at(next).id < oldest) {
         stored.insert(i++, incoming.at(next));
         changes.added.append(incoming.at(next).id);
         ++next;
+        ++end;
     }
     if (next == pageSize)
         return changes;
 
     // Stored messages older than the rest of the page stay as they are.
-    i = lowerBound(stored, i, incoming.at(next).id);
+    i = lowerBound(stored, i, end, incoming.at(next).id);
 
     // The overlap. A stored message whose id differs from the incoming one is removed, and so is
     // every stored message after it up to one with the incoming id: they go as one run.
-    while (i < stored.size() && next < pageSize) {
+    while (i < end && next < pageSize) {
         const Message& message = incoming.at(next);
         if (stored.at(i).id != message.id) {
-            int end = i + 1;
-            while (end < stored.size() && stored.at(end).id != message.id)
-                ++end;
-            for (int r = i; r < end; ++r)
+            int runEnd = i + 1;
+            while (runEnd < end && stored.at(runEnd).id != message.id)
+                ++runEnd;
+            for (int r = i; r < runEnd; ++r)
                 changes.removed.append(stored.at(r).id);
-            stored.erase(stored.begin() + i, stored.begin() + end);
+            stored.erase(stored.begin() + i, stored.begin() + runEnd);
+            end -= runEnd - i;
             continue;
         }
         if (stored.at(i).likes != message.likes) {
@@ -94,9 +98,9 @@ MessageChanges mergePage(Messages& stored, const Messages& page)
         ++next;
     }
 
-    // Newer than everything left: to the end.
+    // Newer than everything left in range: to its end.
     for (; next < pageSize; ++next) {
-        stored.append(incoming.at(next));
+        stored.insert(end++, incoming.at(next));
         changes.added.append(incoming.at(next).id);
     }
     return changes;
