@@ -38,6 +38,11 @@ protected:
     virtual void error(const QString& text) = 0;
     virtual void messagesNoChanged() = 0;
     virtual void followStateChanged(bool follow) = 0;
+
+public:
+    // A host marks the models it shows: they are refreshed first and more often.
+    virtual void setOnScreen(bool onScreen) = 0;
+    virtual bool isOnScreen() const = 0;
 };
 
 } // namespace Ventari

@@ -10,7 +10,28 @@
 #include "ventariactionhandler.h"
 #include "ventariservices.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 namespace Ventari {
+namespace {
+
+// Refresh weights: a stream with a message a minute or fewer takes plain turns; a busier one more,
+// as the square root of its rate, which spreads a budget so that messages wait least in all.
+const qreal quietRate = 1.0 / 60;
+const qreal heaviestWeight = 8;
+const qreal activitySmoothing = 0.5;
+
+int oldestId(const Messages& messages)
+{
+    int oldest = INT_MAX;
+    for (const Message& message : messages)
+        oldest = qMin(oldest, message.id);
+    return oldest;
+}
+
+} // namespace
 
 VentariModel::VentariModel(IVentariStream* stream, const QByteArray& streamValue, int filterIndex)
     : m_streamValue(streamValue)
@@ -23,10 +44,10 @@ VentariModel::VentariModel(IVentariStream* stream, const QByteArray& streamValue
         QMetaObject::invokeMethod(this, "sendOutOfRequestsError", Qt::QueuedConnection);
     if (handler)
         VR_VERIFY(connect(handler, SIGNAL(outOfRequests(QDateTime)), this, SLOT(onOutOfRequests(QDateTime))));
+    // Its full load is the model's only one: a second would start a second chain of refreshes.
     onUserInfoChanged();
     if (IAuthorization* authorization = authorizationState())
         authorization->subscribe("userInfoChanged", this, "onUserInfoChanged");
-    forceUpdateData();
 }
 
 VentariModel::~VentariModel()
@@ -88,13 +109,16 @@ void VentariModel::unlikeMessage(int id)
     sendLikeUnlike(VentariLikeUnlikeAction::Unlike, id);
 }
 
+// The load takes the place of the pending refresh: its answer carries the chain on.
 void VentariModel::forceUpdateData()
 {
     VentariStreamAction* action = createStreamAction(1);
     if (!action)
         return;
+    dropChain();
     connectDefaultStreamAction(action);
     VR_VERIFY(connect(action, SIGNAL(following(bool)), this, SLOT(setFollow(bool))));
+    m_load = action;
     execute(action);
 }
 
@@ -140,25 +164,61 @@ bool VentariModel::isFollow() const
     return m_follow;
 }
 
+void VentariModel::setOnScreen(bool onScreen)
+{
+    if (onScreen == m_onScreen)
+        return;
+    m_onScreen = onScreen;
+    if (m_refresh)
+        m_refresh->setRefreshTurn(refreshTurn(m_refresh->refreshTurn().retry));
+}
+
+bool VentariModel::isOnScreen() const
+{
+    return m_onScreen;
+}
+
+// An answered load carries the one chain on only when nothing else does.
 void VentariModel::onData(const Messages& messages)
 {
+    auto* action = qobject_cast<VentariStreamAction*>(sender());
     forgetSender();
-    mergeMessages(messages);
-    requestRefreshData();
+    if (action && action == m_load)
+        m_load = nullptr;
+    if (action && action == m_refresh)
+        m_refresh = nullptr;
+    m_failures = 0;
+    mergeChainPage(action, messages);
+    continueChain();
 }
 
-void VentariModel::onError(const ResponseError&)
+// Only an outage is retried, with growing delays, and said once; anything else ends the chain.
+void VentariModel::onError(const ResponseError& failure)
 {
+    auto* action = qobject_cast<VentariStreamAction*>(sender());
     forgetSender();
-    emit error(tr("Stream not found."));
+    const bool chain = action && (action == m_load || action == m_refresh);
+    if (action && action == m_load)
+        m_load = nullptr;
+    if (action && action == m_refresh)
+        m_refresh = nullptr;
+    if (!failure.isTransient()) {
+        emit error(tr("Stream not found."));
+        return;
+    }
+    if (m_failures++ == 0)
+        emit error(tr("Cannot reach the Ventari service."));
+    if (chain && !isChainPending())
+        requestRefreshData(m_failures);
 }
 
+// Older pages start no refresh of their own: the chain goes on as it is.
 void VentariModel::onOldMessagesActionData(const Messages& messages)
 {
+    auto* action = qobject_cast<VentariStreamAction*>(sender());
     if (messages.isEmpty())
         m_finished = true;
-    mergeMessages(messages);
-    requestRefreshData();
+    mergeMessages(messages, action ? action->maxId() : -1);
     forgetSender();
 }
 
@@ -251,9 +311,9 @@ int VentariModel::messageIndexInternal(int id) const
     return -1;
 }
 
-void VentariModel::mergeMessages(const Messages& incoming)
+MessageChanges VentariModel::mergeMessages(const Messages& incoming, int below)
 {
-    const MessageChanges changes = mergePage(m_messages, incoming);
+    const MessageChanges changes = mergePage(m_messages, incoming, below);
     if (!changes.removed.isEmpty())
         emit messagesRemoved(changes.removed);
     if (!changes.added.isEmpty())
@@ -266,16 +326,89 @@ void VentariModel::mergeMessages(const Messages& incoming)
     } else if (changes.isEmpty()) {
         emit messagesNoChanged();
     }
+    return changes;
 }
 
-// The pool sends it at its next free tick, so the pool paces the refreshing of every model.
-void VentariModel::requestRefreshData()
+// A page of the newest messages that does not reach the stored ones leaves a gap below it; a gap
+// page (loaded below the gap's top) narrows it, and closes it once it meets the stored messages.
+void VentariModel::mergeChainPage(const VentariStreamAction* action, const Messages& page)
+{
+    const int below = action ? action->maxId() : -1;
+    const int oldestOfPage = oldestId(page);
+    if (below == -1) {
+        const int newest = m_messages.isEmpty() ? -1 : m_messages.last().id;
+        const MessageChanges changes = mergeMessages(page);
+        if (newest == -1)
+            return;
+        if (!page.isEmpty() && oldestOfPage > newest)
+            m_gaps.insert(std::lower_bound(m_gaps.begin(), m_gaps.end(), oldestOfPage), oldestOfPage);
+        noteActivity(int(std::count_if(changes.added.begin(), changes.added.end(), [newest](int id) { return id > newest; })));
+        return;
+    }
+    const int next = firstAtOrAbove(m_messages, below);
+    const int bottom = next > 0 ? m_messages.at(next - 1).id : -1;
+    mergeMessages(page, below);
+    const int gap = m_gaps.indexOf(below);
+    if (gap == -1)
+        return;
+    if (page.isEmpty() || oldestOfPage <= bottom)
+        m_gaps.removeAt(gap);
+    else
+        m_gaps[gap] = oldestOfPage;
+}
+
+void VentariModel::continueChain()
+{
+    if (!isChainPending())
+        requestRefreshData();
+}
+
+bool VentariModel::isChainPending() const
+{
+    return m_load || (m_refresh && !m_refresh->isCancelled());
+}
+
+// The pool sends it when the model's turn comes, so the pool paces the refreshing of every model.
+// With a gap open the oldest gap is filled first, page by page.
+void VentariModel::requestRefreshData(int retry)
 {
     VentariStreamAction* action = createStreamAction(2);
     if (!action)
         return;
+    if (!m_gaps.isEmpty())
+        action->setMaxId(m_gaps.first());
     connectDefaultStreamAction(action);
+    action->setRefreshTurn(refreshTurn(retry));
+    m_refresh = action;
     execute(action);
+}
+
+// A refresh still queued is dropped; one already out is answered, and merged, as any other load.
+void VentariModel::dropChain()
+{
+    if (m_refresh)
+        m_refresh->cancel();
+    m_refresh = nullptr;
+}
+
+RefreshTurn VentariModel::refreshTurn(int retry) const
+{
+    RefreshTurn turn;
+    turn.owner = const_cast<VentariModel*>(this);
+    turn.weight = qBound<qreal>(1, std::sqrt(m_activity / quietRate), heaviestWeight);
+    turn.onScreen = m_onScreen;
+    turn.retry = retry;
+    return turn;
+}
+
+// New messages a second, from one refresh to the next.
+void VentariModel::noteActivity(int newMessages)
+{
+    if (m_sinceChainAnswer.isValid()) {
+        const qreal seconds = qMax<qreal>(1, m_sinceChainAnswer.elapsed() / 1000.0);
+        m_activity += activitySmoothing * (newMessages / seconds - m_activity);
+    }
+    m_sinceChainAnswer.start();
 }
 
 VentariStreamAction* VentariModel::createStreamAction(int priority)

@@ -4,10 +4,12 @@
 #include "ventariglobal.h"
 #include "ventaritypes.h"
 
+#include "actions/ventariabstractaction.h"
 #include "common/notifier/commonabstractnotifier.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QDateTime>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QList>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -17,10 +19,12 @@ namespace Ventari {
 
 class IVentariStream;
 class VentariAbstractAction;
+struct MessageChanges;
 class VentariStreamAction;
 
 // The messages of one stream through one filter, ascending by id, kept current through the action
-// handler: loads, a refresh after every answered load, older pages, likes and follows.
+// handler: loads, one chain of refreshes that fills gaps and outlives outages, older pages, likes
+// and follows.
 class VENTARI_EXPORT VentariModel : public QObject, public Common::AbstractNotifier, public IVentariModel
 {
     Q_OBJECT
@@ -43,6 +47,8 @@ public:
     bool isFinished() const override;
     void follow(bool follow) override;
     bool isFollow() const override;
+    void setOnScreen(bool onScreen) override;
+    bool isOnScreen() const override;
 
 signals:
     void messagesAdded(const QList<int>& ids) override;
@@ -70,8 +76,14 @@ private slots:
 
 private:
     int messageIndexInternal(int id) const;
-    void mergeMessages(const Messages& incoming);
-    void requestRefreshData();
+    MessageChanges mergeMessages(const Messages& incoming, int below = -1);
+    void mergeChainPage(const VentariStreamAction* action, const Messages& page);
+    void continueChain();
+    bool isChainPending() const;
+    void requestRefreshData(int retry = 0);
+    void dropChain();
+    RefreshTurn refreshTurn(int retry) const;
+    void noteActivity(int newMessages);
     VentariStreamAction* createStreamAction(int priority);
     bool servicesRunning() const;
     void connectDefaultStreamAction(VentariStreamAction* action);
@@ -88,6 +100,16 @@ private:
     bool m_finished = false;
     bool m_follow = false;
     int m_subjectId = -1;
+    // The one chain of periodic loads: a full load, or else a refresh, a gap page or a retry.
+    QPointer<VentariStreamAction> m_load;
+    QPointer<VentariStreamAction> m_refresh;
+    // Tops of the ranges between stored messages that the service may still hold messages for,
+    // oldest first: a refresh whose page did not reach the stored messages leaves one.
+    QList<int> m_gaps;
+    int m_failures = 0; // loads of the chain failed in a row for an outage
+    bool m_onScreen = false;
+    qreal m_activity = 0; // new messages a second, smoothed
+    QElapsedTimer m_sinceChainAnswer;
 };
 
 } // namespace Ventari

@@ -18,6 +18,7 @@ public:
 
     // Asks for the messages older than this id; -1 for the newest.
     void setMaxId(int maxId) { m_maxId = maxId; }
+    int maxId() const { return m_maxId; }
 
     QUrl url() override;
     bool processData(const QVariantMap& reply) override;
