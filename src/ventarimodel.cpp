@@ -18,10 +18,12 @@ namespace Ventari {
 namespace {
 
 // Refresh weights: a stream with a message a minute or fewer takes plain turns; a busier one more,
-// as the square root of its rate, which spreads a budget so that messages wait least in all.
+// as the square root of its rate, which spreads a budget so that messages wait least in all. The
+// rate is read off the newest messages' times, so that it is known from the first page on.
 const qreal quietRate = 1.0 / 60;
-const qreal heaviestWeight = 8;
-const qreal activitySmoothing = 0.5;
+const qreal heaviestWeight = 4;
+const int rateSample = 20;
+const qint64 shortestRateSpan = 10; // seconds
 
 int oldestId(const Messages& messages)
 {
@@ -44,10 +46,12 @@ VentariModel::VentariModel(IVentariStream* stream, const QByteArray& streamValue
         QMetaObject::invokeMethod(this, "sendOutOfRequestsError", Qt::QueuedConnection);
     if (handler)
         VR_VERIFY(connect(handler, SIGNAL(outOfRequests(QDateTime)), this, SLOT(onOutOfRequests(QDateTime))));
-    // Its full load is the model's only one: a second would start a second chain of refreshes.
-    onUserInfoChanged();
+    m_userId = currentUserId();
     if (IAuthorization* authorization = authorizationState())
         authorization->subscribe("userInfoChanged", this, "onUserInfoChanged");
+    // One full load: a second one, or one for a user record that names the same user again, would
+    // only spend the budget.
+    forceUpdateData();
 }
 
 VentariModel::~VentariModel()
@@ -242,9 +246,9 @@ void VentariModel::onLikeUnlikeActionError(const ResponseError& error)
 void VentariModel::onUserInfoChanged()
 {
     const int oldUser = m_userId;
-    IAuthorization* authorization = authorizationState();
-    const StoredUserInfo user = authorization ? authorization->userInfo() : StoredUserInfo();
-    m_userId = user.isEmpty ? -1 : user.info.id;
+    m_userId = currentUserId();
+    if (m_userId == oldUser)
+        return;
 
     QList<int> changed;
     for (const Message& message : qAsConst(m_messages)) {
@@ -258,6 +262,13 @@ void VentariModel::onUserInfoChanged()
         m_follow = false;
         emit followStateChanged(false);
     }
+}
+
+int VentariModel::currentUserId() const
+{
+    IAuthorization* authorization = authorizationState();
+    const StoredUserInfo user = authorization ? authorization->userInfo() : StoredUserInfo();
+    return user.isEmpty ? -1 : user.info.id;
 }
 
 void VentariModel::onFollowUnfollowSuccess()
@@ -337,12 +348,9 @@ void VentariModel::mergeChainPage(const VentariStreamAction* action, const Messa
     const int oldestOfPage = oldestId(page);
     if (below == -1) {
         const int newest = m_messages.isEmpty() ? -1 : m_messages.last().id;
-        const MessageChanges changes = mergeMessages(page);
-        if (newest == -1)
-            return;
-        if (!page.isEmpty() && oldestOfPage > newest)
+        mergeMessages(page);
+        if (newest != -1 && !page.isEmpty() && oldestOfPage > newest)
             m_gaps.insert(std::lower_bound(m_gaps.begin(), m_gaps.end(), oldestOfPage), oldestOfPage);
-        noteActivity(int(std::count_if(changes.added.begin(), changes.added.end(), [newest](int id) { return id > newest; })));
         return;
     }
     const int next = firstAtOrAbove(m_messages, below);
@@ -395,20 +403,21 @@ RefreshTurn VentariModel::refreshTurn(int retry) const
 {
     RefreshTurn turn;
     turn.owner = const_cast<VentariModel*>(this);
-    turn.weight = qBound<qreal>(1, std::sqrt(m_activity / quietRate), heaviestWeight);
+    turn.weight = qBound<qreal>(1, std::sqrt(activity() / quietRate), heaviestWeight);
     turn.onScreen = m_onScreen;
     turn.retry = retry;
     return turn;
 }
 
-// New messages a second, from one refresh to the next.
-void VentariModel::noteActivity(int newMessages)
+// Messages a second lately: the newest few over the time since the oldest of them was posted.
+qreal VentariModel::activity() const
 {
-    if (m_sinceChainAnswer.isValid()) {
-        const qreal seconds = qMax<qreal>(1, m_sinceChainAnswer.elapsed() / 1000.0);
-        m_activity += activitySmoothing * (newMessages / seconds - m_activity);
-    }
-    m_sinceChainAnswer.start();
+    const int sample = qMin(rateSample, m_messages.size());
+    if (sample == 0)
+        return 0;
+    const QDateTime since = m_messages.at(m_messages.size() - sample).createdAt;
+    const qint64 span = since.isValid() ? since.secsTo(QDateTime::currentDateTimeUtc()) : -1;
+    return span < 0 ? 0 : sample / qreal(qMax(shortestRateSpan, span));
 }
 
 VentariStreamAction* VentariModel::createStreamAction(int priority)

@@ -9,7 +9,6 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QDateTime>
-#include <QtCore/QElapsedTimer>
 #include <QtCore/QList>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -83,7 +82,8 @@ private:
     void requestRefreshData(int retry = 0);
     void dropChain();
     RefreshTurn refreshTurn(int retry) const;
-    void noteActivity(int newMessages);
+    qreal activity() const;
+    int currentUserId() const;
     VentariStreamAction* createStreamAction(int priority);
     bool servicesRunning() const;
     void connectDefaultStreamAction(VentariStreamAction* action);
@@ -108,8 +108,6 @@ private:
     QList<int> m_gaps;
     int m_failures = 0; // loads of the chain failed in a row for an outage
     bool m_onScreen = false;
-    qreal m_activity = 0; // new messages a second, smoothed
-    QElapsedTimer m_sinceChainAnswer;
 };
 
 } // namespace Ventari
