@@ -3,23 +3,16 @@
 // (so the user-info request of the start goes out too). Each iteration is one init/term cycle in
 // the same process; the last line gives the median. The goal is under 100 ms.
 
+#include "benchhost.h"
+
 #include "iventarimodel.h"
 #include "iventariservice.h"
 #include "ventaristreamshandler.h"
-
-#include <emulator/service.h>
-#include <kelvar/iplugin.h>
-#include <kelvar/notifications.h>
-#include <kelvar/preferences.h>
-#include <kelvar/servicelocator.h>
-#include <settings/settingsstore.h>
 
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
-#include <QtCore/QPluginLoader>
-#include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 
@@ -29,38 +22,19 @@
 
 namespace {
 
-const char hostUser[] = "trader";
 const int cycles = 15;
 const int patienceMs = 10000;
 
-// Everything around the plugin: the settings store pointing at the emulator, the notification
-// service and the loaded library. Made once; the plugin is started and stopped per cycle.
-class StartupHost
+// The plugin started and stopped per cycle in the same host.
+class StartupHost : public BenchHost
 {
 public:
-    bool setUp()
-    {
-        if (!m_settingsDir.isValid() || !m_emulator.start())
-            return false;
-        SettingsStore* store = SettingsStore::install(m_settingsDir.filePath(QStringLiteral("settings.ini")), qApp);
-        for (const auto& setting : m_emulator.remoteSettings()) {
-            store->setValue("RemoteSettings/Ventari/" + QByteArray::fromStdString(setting.first),
-                            QString::fromStdString(setting.second));
-        }
-        store->setValue(QByteArray(hostUser) + "vr_auth", QString::fromStdString(m_emulator.issueToken("alice")));
-        Kelvar::Preferences::instance()->setUsername(QString::fromLatin1(hostUser));
-        Kelvar::ServiceLocator::instance()->addService<Kelvar::INotifications>(new Kelvar::Notifications);
-        m_loader.setFileName(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH));
-        m_plugin = qobject_cast<Kelvar::IPlugin*>(m_loader.instance());
-        return m_plugin != nullptr;
-    }
-
     // Milliseconds from init to the model's first messages; negative when they never came.
     double startUntilFirstMessages(const QByteArray& symbol)
     {
         QElapsedTimer clock;
         clock.start();
-        m_plugin->init();
+        plugin()->init();
         auto* facade = Kelvar::ServiceLocator::instance()->service<Ventari::IVentariService>();
         Ventari::IVentariStream* stream = Ventari::VentariStreamsHandler::instance()->streamById("symbol");
         QSharedPointer<Ventari::IVentariModel> model = facade->model(stream, symbol, 0);
@@ -73,16 +47,10 @@ public:
         const double ms = model->count() > 0 ? clock.nsecsElapsed() / 1e6 : -1;
 
         model.reset();
-        m_plugin->term();
+        plugin()->term();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return ms;
     }
-
-private:
-    QTemporaryDir m_settingsDir;
-    Emulator::Service m_emulator;
-    QPluginLoader m_loader;
-    Kelvar::IPlugin* m_plugin = nullptr;
 };
 
 StartupHost* s_host = nullptr;
@@ -114,7 +82,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     StartupHost host;
-    if (!host.setUp()) {
+    if (!host.setUp("alice")) {
         std::fprintf(stderr, "the emulator or the plugin could not start\n");
         return 1;
     }
