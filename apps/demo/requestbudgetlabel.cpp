@@ -2,6 +2,8 @@
 
 #include <requestspool.h>
 
+#include <QtCore/QLocale>
+
 RequestBudgetLabel::RequestBudgetLabel(QWidget* parent)
     : QLabel(parent)
     , m_time(MessageTime::forHostUser())
@@ -35,8 +37,12 @@ void RequestBudgetLabel::onBudgetChanged()
         parts << QStringLiteral("Requests left %1").arg(budget.remaining);
     if (budget.resetTime.isValid())
         parts << QStringLiteral("resets %1").arg(m_time.clock(budget.resetTime));
-    parts << QStringLiteral("refresh every %1 s").arg(qMax(1, budget.period / 1000));
+    // Refreshes take turns: one per period goes to one of the streams.
+    const qint64 eachStream = qint64(budget.period) * qMax(1, budget.refreshers);
+    parts << QStringLiteral("refresh every %1 s").arg(qMax<qint64>(1, (eachStream + 500) / 1000));
     setText(parts.join(QStringLiteral(" · ")));
-    setToolTip(QStringLiteral("The request budget the Ventari service reported; queued refreshes go out one per "
-                              "period, likes and shares at once."));
+    setToolTip(QStringLiteral("The request budget the Ventari service reported. Streams are refreshed in turn, "
+                              "one every %1 s, so each about as often as shown; busy streams and the one on "
+                              "screen more often. Likes and shares go at once.")
+                   .arg(QLocale().toString(budget.period / 1000.0, 'f', 1)));
 }

@@ -207,13 +207,31 @@ void StreamTab::onAnswered()
     updateFollowButton();
 }
 
-// A forced update would start one more refresh chain for good; a model opened afresh loads
-// anew, unless another tab holds it and it is working anyway.
+// The model keeps what it shows and loads afresh; its refreshes go on from that load.
 void StreamTab::onRetry()
 {
-    m_messages->setSource({});
-    m_model.reset();
-    openModel();
+    if (!m_model) {
+        openModel();
+        return;
+    }
+    m_ui->banner->hide();
+    m_failure.clear();
+    m_model->forceUpdateData();
+    updatePlaceholder();
+}
+
+void StreamTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_model)
+        m_model->setOnScreen(true);
+}
+
+void StreamTab::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (m_model)
+        m_model->setOnScreen(false);
 }
 
 void StreamTab::onBannerClosed()
@@ -328,6 +346,8 @@ void StreamTab::openModel()
         m_model = m_service->model(current, m_state.value.toUtf8(), m_state.filterIndex);
     else
         m_model.reset();
+    if (m_model)
+        m_model->setOnScreen(isVisible());
     m_ui->banner->hide();
     m_failure.clear();
     m_messages->setSource(m_model);

@@ -79,6 +79,11 @@ private slots:
     void onAuthorizationChanged();
     void onUserInfoChanged();
 
+protected:
+    // A tab on screen tells its model, which then refreshes first.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     Ventari::IVentariStream* stream() const;
     Ventari::IAuthorization* authorization() const;

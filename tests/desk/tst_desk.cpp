@@ -166,7 +166,8 @@ private slots:
     void popupsStayWithTheNewerWindow();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
-    void retryOpensTheStreamAfresh();
+    void anOutageEndsByItselfAndRetryLoadsAgain();
+    void everyTabComesBackAfterTheServiceWasGone();
     void aBackgroundTabShowsItsError();
     void signingOutShowsWhatNeedsASignIn();
     void aLikeSignedOutSignsInFirst();
@@ -379,23 +380,90 @@ void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne()
     m_window->closeTab(m_window->tabCount() - 1);
 }
 
-void tst_Desk::retryOpensTheStreamAfresh()
+// An outage shows in the tab and goes when the service answers again, without a click; Retry
+// loads again and keeps what the tab shows.
+void tst_Desk::anOutageEndsByItselfAndRetryLoadsAgain()
 {
-    StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("NOSUCHX"), 0});
-    QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
-    const QWeakPointer<Ventari::IVentariModel> failed = tab->messages()->source();
+    Emulator::Service* service = m_host->embeddedService();
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    pool->setRetryDelays(0, 0);
+    StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
+    QTRY_VERIFY_WITH_TIMEOUT(tab->messages()->rowCount() > 0, 10000);
+    const int rows = tab->messages()->rowCount();
+    const QSharedPointer<Ventari::IVentariModel> model = tab->messages()->source();
+
+    const int fault = service->addFault(Emulator::Fault::droppedConnection().onPath("/api/2/streams/symbol/MSFT.json"));
+    auto tickUntil = [&](const std::function<bool()>& done) {
+        for (int tick = 0; tick < 40 && !done(); ++tick) {
+            QMetaObject::invokeMethod(pool, "runNextRequest");
+            (void)QTest::qWaitFor(done, 200);
+        }
+        return done();
+    };
+    QVERIFY(tickUntil([&] { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); }));
+    QCOMPARE(tab->messages()->rowCount(), rows);
+    service->faults().remove(fault);
+    QVERIFY(tickUntil([&] { return tab->bannerText().isEmpty(); }));
+
+    service->addFault(Emulator::Fault::errorStatus(404).onPath("/api/2/streams/symbol/MSFT.json").times(1));
+    QVERIFY(tickUntil([&] { return tab->bannerText() == QLatin1String("Stream not found."); }));
     auto* retry = tab->findChild<QPushButton*>(QStringLiteral("bannerRetry"));
     QVERIFY(retry->isVisible());
-
+    auto loads = [service] {
+        const auto requests = service->requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const Emulator::RecordedRequest& r) { return r.path == "/api/2/streams/symbol/MSFT.json"; });
+    };
+    const auto before = loads();
     QTest::mouseClick(retry, Qt::LeftButton);
-
-    // Forcing the failed model to update would have kept it, with one more refresh chain for good.
-    QVERIFY(failed.isNull());
-    QVERIFY(tab->messages()->source());
     QVERIFY(tab->bannerText().isEmpty());
-    QCOMPARE(tab->view()->placeholderText(), QStringLiteral("Loading messages…"));
-    QTRY_COMPARE_WITH_TIMEOUT(tab->bannerText(), QStringLiteral("Stream not found."), 10000);
+    QCOMPARE(tab->messages()->source(), model);
+    QCOMPARE(tab->messages()->rowCount(), rows);
+    QTRY_COMPARE_WITH_TIMEOUT(loads(), before + 1, 10000);
+    QTest::qWait(100);
+    QVERIFY(tab->bannerText().isEmpty());
+    pool->setRetryDelays(5000, 120000);
     m_window->closeTab(m_window->tabCount() - 1);
+}
+
+// The service goes away and comes back on the same address: every tab says so while it is gone
+// and shows new messages again once it is back, without a click.
+void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
+{
+    Emulator::Service* service = m_host->embeddedService();
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    pool->setRetryDelays(0, 0);
+    const std::uint16_t port = service->port();
+    auto tickUntil = [&](const std::function<bool()>& done) {
+        for (int tick = 0; tick < 60 && !done(); ++tick) {
+            QMetaObject::invokeMethod(pool, "runNextRequest");
+            (void)QTest::qWaitFor(done, 200);
+        }
+        return done();
+    };
+    auto everyTab = [&](const std::function<bool(StreamTab*)>& holds) {
+        for (int i = 0; i < m_window->tabCount(); ++i) {
+            if (!holds(m_window->tabAt(i)))
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }));
+
+    service->stop();
+    QVERIFY(tickUntil([&] {
+        return everyTab([](StreamTab* tab) { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); });
+    }));
+    QVERIFY(service->start(port));
+    Emulator::MessageDraft draft;
+    draft.userId = service->store().userByName("bob")->id;
+    draft.body = "$AAPL back again, @alice";
+    const int posted = service->store().post(draft, service->clock().now()).id;
+    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->bannerText().isEmpty(); }); }));
+    StreamTab* mentions = m_window->tabAt(2);
+    QCOMPARE(mentions->state().streamId, QByteArray("mentions"));
+    QVERIFY(tickUntil([&] { return appleTab()->messages()->rowOfMessage(posted) == 0 && mentions->messages()->rowOfMessage(posted) == 0; }));
+    pool->setRetryDelays(5000, 120000);
 }
 
 void tst_Desk::aBackgroundTabShowsItsError()
