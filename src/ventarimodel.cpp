@@ -9,6 +9,7 @@
 #include "streams/iventaristream.h"
 #include "ventariactionhandler.h"
 #include "ventariservices.h"
+#include "ventaristreamshandler.h"
 
 #include <algorithm>
 #include <climits>
@@ -39,6 +40,7 @@ VentariModel::VentariModel(IVentariStream* stream, const QByteArray& streamValue
     : m_streamValue(streamValue)
     , m_stream(stream)
     , m_filterIndex(filterIndex)
+    , m_registry(VentariStreamsHandler::generation())
 {
     VentariActionHandler* handler = VentariActionHandler::instance();
     // Queued, so that the error reaches the observers attached after construction.
@@ -427,11 +429,11 @@ VentariStreamAction* VentariModel::createStreamAction(int priority)
     return new VentariStreamAction(m_stream, m_streamValue, m_filterIndex, priority);
 }
 
-// The streams go with the action handler when the plugin ends; a model that a host still holds
-// then must not read its stream.
+// The streams go with the registry when the plugin ends; a model that a host still holds then
+// must not read its stream, also once the plugin has started again with streams of its own.
 bool VentariModel::servicesRunning() const
 {
-    return VentariActionHandler::instance() != nullptr;
+    return VentariActionHandler::instance() != nullptr && VR_ASSERT(m_registry == VentariStreamsHandler::generation());
 }
 
 void VentariModel::connectDefaultStreamAction(VentariStreamAction* action)

@@ -108,6 +108,7 @@ private:
     QList<int> m_gaps;
     int m_failures = 0; // loads of the chain failed in a row for an outage
     bool m_onScreen = false;
+    quint64 m_registry; // the stream registry's generation the stream came from
 };
 
 } // namespace Ventari

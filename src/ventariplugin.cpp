@@ -17,10 +17,14 @@ VentariPlugin::VentariPlugin()
 {
 }
 
+// A second init while the plugin runs is refused before anything is made: the handlers a second
+// facade made would take the running ones' places, and take them along when it went.
 void VentariPlugin::init()
 {
-    Kelvar::PluginBase::init();
     Kelvar::ServiceLocator* locator = Kelvar::ServiceLocator::instance();
+    if (!VR_ASSERT(!locator->hasService<IVentariService>()))
+        return;
+    Kelvar::PluginBase::init();
     locator->addService<IVentariService>(new VentariService);
     locator->addService<Tessel::ITavSymbolMapper>(new Tessel::TavSymbolMapper);
 }

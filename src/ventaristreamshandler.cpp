@@ -12,6 +12,8 @@ VentariStreamsHandler* VentariStreamsHandler::s_instance = nullptr;
 
 VentariStreamsHandler::VentariStreamsHandler()
 {
+    static quint64 s_made = 0;
+    m_generation = ++s_made;
     VR_ASSERT(!s_instance);
     s_instance = this;
 
@@ -46,6 +48,11 @@ VentariStreamsHandler::~VentariStreamsHandler()
 VentariStreamsHandler* VentariStreamsHandler::instance()
 {
     return s_instance;
+}
+
+quint64 VentariStreamsHandler::generation()
+{
+    return s_instance ? s_instance->m_generation : 0;
 }
 
 QList<IVentariStream*> VentariStreamsHandler::streams() const

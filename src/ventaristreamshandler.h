@@ -23,6 +23,9 @@ public:
 
     // The live registry, or null.
     static VentariStreamsHandler* instance();
+    // Which registry is live: a number of its own for each one made, 0 while there is none. A
+    // stream belongs to the registry that was live when it was handed out.
+    static quint64 generation();
 
     QList<IVentariStream*> streams() const;
     // Reports and returns null when no stream has this id.
@@ -35,6 +38,8 @@ private:
 
     QList<IVentariStream*> m_streams;
     QList<QSharedPointer<VentariStream>> m_ownedStreams;
+
+    quint64 m_generation;
 
     static VentariStreamsHandler* s_instance;
 };

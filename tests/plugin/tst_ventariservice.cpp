@@ -121,6 +121,8 @@ private slots:
 
     void initRegistersBothServices();
     void termDestroysTheMapperBeforeTheFacade();
+    void aModelHeldAcrossARestartSendsNothing();
+    void aSecondInitLeavesTheRunningPluginAlone();
     void modelsAreSharedByKey_data();
     void modelsAreSharedByKey();
     void modelLivesWhileHeld();
@@ -229,6 +231,45 @@ void tst_VentariService::termDestroysTheMapperBeforeTheFacade()
     held.reset();
     QVERIFY(!heldObject);
     QVERIFY_NO_REPORTS(recorder);
+}
+
+// The held model's stream went with the first registry: neither its loads nor its older pages
+// may read it, though a second start made a registry and a handler of its own.
+void tst_VentariService::aModelHeldAcrossARestartSendsNothing()
+{
+    QVERIFY(start(false));
+    QSharedPointer<IVentariModel> held = facade()->model(stream("symbol"), "AAPL", 0);
+    QVERIFY(receivesMessages(held));
+    plugin()->term();
+    QVERIFY(start(false));
+    ReportRecorder recorder;
+
+    held->forceUpdateData();
+    held->loadOldMessages();
+    held->follow(true);
+    const QString gone = QStringLiteral("ventarimodel Ventari::VentariModel::servicesRunning: "
+                                        "m_registry == VentariStreamsHandler::generation()");
+    QCOMPARE(reportsOf(recorder), (QStringList{gone, gone, gone}));
+    QCoreApplication::processEvents();
+    QVERIFY(sharedEmulator().requests().empty());
+    // The new start's own models are fine.
+    QVERIFY(receivesMessages(facade()->model(stream("symbol"), "AAPL", 0)));
+}
+
+void tst_VentariService::aSecondInitLeavesTheRunningPluginAlone()
+{
+    QVERIFY(start(false));
+    IVentariService* running = facade();
+    Ventari::VentariStreamsHandler* registry = Ventari::VentariStreamsHandler::instance();
+    Ventari::VentariActionHandler* handler = Ventari::VentariActionHandler::instance();
+    ReportRecorder recorder;
+
+    plugin()->init();
+    QCOMPARE(reportsOf(recorder), QStringList{"ventariplugin Ventari::VentariPlugin::init: !locator->hasService<IVentariService>()"});
+    QCOMPARE(facade(), running);
+    QCOMPARE(Ventari::VentariStreamsHandler::instance(), registry);
+    QCOMPARE(Ventari::VentariActionHandler::instance(), handler);
+    QVERIFY(receivesMessages(facade()->model(stream("trending"), QByteArray(), 0)));
 }
 
 void tst_VentariService::modelsAreSharedByKey_data()
