@@ -2,6 +2,7 @@
 
 #include "common/reports.h"
 #include "remotesettings.h"
+#include "ventarilogging.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QRegExp>
@@ -98,9 +99,15 @@ void AuthorizationDialog::finish(const QUrl& url)
 }
 
 // The service's API pages and the host's own pages stay in the dialog; anything else is the
-// user's browser's business.
+// user's browser's business. Only web addresses without a user name or password go anywhere: a
+// page could link a local file, another program's scheme, or a look-alike host.
 void AuthorizationDialog::openLink(const QUrl& url)
 {
+    const QString scheme = url.scheme();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || !url.userInfo().isEmpty()) {
+        VR_LOG(Log::authorization(), 2) << "Refused to open a link: " << url.toString(QUrl::RemoveUserInfo);
+        return;
+    }
     const QString text = url.toString();
     if (text.contains(QLatin1String("api.")) || text.contains(QLatin1String("orvane")))
         m_webView->load(url);

@@ -206,46 +206,54 @@ void tst_AuthorizationDialog::finish()
 
 void tst_AuthorizationDialog::clickedLinks_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("inView");
+    QTest::addColumn<QString>("path"); // below the service's address, or a whole address
+    QTest::addColumn<QString>("fate"); // view, browser or refused
 
-    QTest::newRow("api.") << "api.docs/limits" << true;
-    QTest::newRow("orvane") << "help/orvane" << true;
-    QTest::newRow("other page") << "help/ventari" << false;
-    QTest::newRow("api without dot") << "api/2/docs" << false;
-    QTest::newRow("upper-case Orvane") << "help/Orvane" << false;
+    QTest::newRow("api.") << "api.docs/limits" << "view";
+    QTest::newRow("orvane") << "help/orvane" << "view";
+    QTest::newRow("other page") << "help/ventari" << "browser";
+    QTest::newRow("api without dot") << "api/2/docs" << "browser";
+    QTest::newRow("upper-case Orvane") << "help/Orvane" << "browser";
+    QTest::newRow("another program's scheme") << "evilscheme://run?cmd=calc" << "refused";
+    QTest::newRow("api. on another scheme") << "ftp://api.example.com/limits" << "refused";
+    QTest::newRow("a user name and password") << "http://user:pw@bank.example.evil.test/login" << "refused";
 }
 
-// A link clicked in the page: delegated by the page, then kept or handed to the browser.
+// A link clicked in the page: delegated by the page, then kept, handed to the browser or refused.
 void tst_AuthorizationDialog::clickedLinks()
 {
     QFETCH(QString, path);
-    QFETCH(bool, inView);
+    QFETCH(QString, fate);
 
     ReportRecorder recorder;
     AuthorizationDialog dialog;
     QVERIFY(waitForForm(dialog));
     const QUrl formAddress = dialog.webView()->url();
-    const QUrl link(baseUrl() + path);
+    const std::size_t requestsBefore = sharedEmulator().requests().size();
+    const QUrl link(path.contains(QLatin1String("://")) ? path : baseUrl() + path);
     QSignalSpy started(dialog.webView(), &QWebView::loadStarted);
     frameOf(dialog)->evaluateJavaScript(
         QStringLiteral("var link = document.createElement('a'); link.href = '%1'; link.textContent = 'link';"
                        "document.body.appendChild(link); link.click();")
             .arg(link.toString()));
 
-    if (inView) {
+    if (fate == QLatin1String("view")) {
         QVERIFY(QTest::qWaitFor([&] { return dialog.webView()->url() == link; }, pageTimeoutMs));
         QCOMPARE(requestsTo(QLatin1Char('/') + path), 1);
         QVERIFY(m_browser.opened.isEmpty());
+        QVERIFY(recorder.isEmpty());
     } else {
-        QCOMPARE(m_browser.opened, QList<QUrl>{link});
+        QCOMPARE(m_browser.opened, fate == QLatin1String("browser") ? QList<QUrl>{link} : QList<QUrl>());
         QCoreApplication::processEvents();
         QVERIFY(started.isEmpty());
         QCOMPARE(dialog.webView()->url(), formAddress);
-        QCOMPARE(requestsTo(QLatin1Char('/') + path), 0);
+        QCOMPARE(sharedEmulator().requests().size(), requestsBefore);
+        QCOMPARE(recorder.messages(QStringLiteral("Ventari.Authorization")),
+                 fate == QLatin1String("browser") ? QStringList()
+                                                  : QStringList{"Refused to open a link: " + link.toString(QUrl::RemoveUserInfo)});
     }
     QCOMPARE(dialog.result(), 0);
-    QVERIFY(recorder.isEmpty());
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 void tst_AuthorizationDialog::addressLine_data()
