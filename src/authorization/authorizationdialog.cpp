@@ -2,14 +2,12 @@
 
 #include "common/reports.h"
 #include "remotesettings.h"
+#include "signinview.h"
 #include "ventarilogging.h"
 
 #include <QtCore/QFile>
-#include <QtCore/QRegExp>
+#include <QRegExp> // QtCore under Qt 5, Core5Compat under Qt 6
 #include <QtGui/QDesktopServices>
-#include <QtWebKitWidgets/QWebPage>
-#include <QtWebKitWidgets/QWebView>
-#include <QtWebKit/QWebSettings>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QVBoxLayout>
 
@@ -17,7 +15,7 @@ namespace Ventari {
 
 AuthorizationDialog::AuthorizationDialog()
     : Kelvar::Dialog(nullptr, QStringLiteral("AuthorizationDialog"), Qt::Tool, 1, 13, true)
-    , m_webView(new QWebView(this))
+    , m_webView(SignInView::create(this))
     , m_addressLine(new QLabel(this))
 {
     setStatisticsCounterName(QStringLiteral("AuthorizationDialog"));
@@ -42,21 +40,15 @@ AuthorizationDialog::AuthorizationDialog()
     if (!clientId.isEmpty() && address.contains(QLatin1String("%1")))
         address = address.arg(clientId);
 
-    QWebSettings* settings = m_webView->settings();
-    settings->setAttribute(QWebSettings::JavascriptEnabled, true);
-    settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
-    if (!loaderPage.isEmpty())
-        m_webView->setHtml(loaderPage.arg(address), QUrl());
-    else
-        m_webView->load(QUrl(address));
-
-    m_webView->setContextMenuPolicy(Qt::NoContextMenu);
-    m_webView->page()->setLinkDelegationPolicy(QWebPage::DelegateExternalLinks);
+    // Scripts run and may open windows; links are handed to openLink; no context menu (the view's own).
     VR_VERIFY(connect(m_webView, SIGNAL(urlChanged(const QUrl&)), this, SLOT(finish(const QUrl&))));
     VR_VERIFY(connect(m_webView, SIGNAL(linkClicked(const QUrl&)), this, SLOT(openLink(const QUrl&))));
-    auto showAddress = [this] { m_addressLine->setText(addressText(m_webView->url())); };
-    connect(m_webView, &QWebView::urlChanged, this, showAddress);
-    connect(m_webView, &QWebView::loadFinished, this, showAddress);
+    connect(m_webView, &SignInView::urlChanged, this, [this](const QUrl& url) { m_addressLine->setText(addressText(url)); });
+    connect(m_webView, &SignInView::loadFinished, this, [this] { m_addressLine->setText(addressText(m_webView->url())); });
+    if (!loaderPage.isEmpty())
+        m_webView->setHtml(loaderPage.arg(address));
+    else
+        m_webView->load(QUrl(address));
     resize(700, 600);
 }
 
@@ -91,11 +83,15 @@ void AuthorizationDialog::finish(const QUrl& url)
     if (tokenPattern.indexIn(text) != -1) {
         m_token = tokenPattern.cap(2);
     } else if (errorPattern.indexIn(text) != -1) {
+        m_webView->setNavigationEnabled(false);
         reject();
         return;
     }
-    if (!m_token.isEmpty())
+    // The address that ends the sign-in is not loaded.
+    if (!m_token.isEmpty()) {
+        m_webView->setNavigationEnabled(false);
         accept();
+    }
 }
 
 // The service's API pages and the host's own pages stay in the dialog; anything else is the

@@ -7,9 +7,10 @@
 #include <QtCore/QUrl>
 
 class QLabel;
-class QWebView;
 
 namespace Ventari {
+
+class SignInView;
 
 // Shows the service's authorization page and captures the access token from its final redirect.
 class VENTARI_EXPORT AuthorizationDialog : public Kelvar::Dialog
@@ -20,7 +21,7 @@ public:
     AuthorizationDialog();
 
     QString token() const { return m_token; }
-    QWebView* webView() const { return m_webView; }
+    SignInView* webView() const { return m_webView; }
 
     // The line above the page: the host the page comes from and whether the connection is
     // encrypted, so the user sees where he types his password.
@@ -32,7 +33,7 @@ private slots:
 
 private:
     QString m_token;
-    QWebView* m_webView;
+    SignInView* m_webView;
     // Not in the original dialog: the address line, kept up to date on every navigation.
     QLabel* m_addressLine;
 };

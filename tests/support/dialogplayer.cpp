@@ -1,32 +1,39 @@
 #include "dialogplayer.h"
 
 #include "authorization/authorizationdialog.h"
+#include "authorization/signinview.h"
 
-#include <QtWebKitWidgets/QWebFrame>
-#include <QtWebKitWidgets/QWebPage>
-#include <QtWebKitWidgets/QWebView>
 #include <QtWidgets/QApplication>
 
 DialogPlayer::DialogPlayer(const QString& script)
 {
     m_clock.start();
-    QObject::connect(&m_timer, &QTimer::timeout, [this, script] {
-        auto* dialog = qobject_cast<Ventari::AuthorizationDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialog == m_last)
+    QObject::connect(&m_timer, &QTimer::timeout, &m_alive, [this, script] { onTick(script); });
+    m_timer.start(20);
+}
+
+void DialogPlayer::onTick(const QString& script)
+{
+    auto* dialog = qobject_cast<Ventari::AuthorizationDialog*>(QApplication::activeModalWidget());
+    if (!dialog || dialog == m_last || dialog == m_asked)
+        return;
+    if (m_clock.hasExpired(15000))
+        return dialog->reject();
+    m_asked = dialog;
+    const QPointer<QObject> alive(&m_alive);
+    const QPointer<Ventari::AuthorizationDialog> asked(dialog);
+    const QString formShown = QStringLiteral("document.getElementById('authorize') != null && typeof approve == 'function'");
+    dialog->webView()->runJavaScript(formShown, [this, alive, asked, script](const QVariant& shown) {
+        if (!alive)
             return;
-        if (m_clock.hasExpired(15000))
-            return dialog->reject();
-        QWebFrame* frame = dialog->webView()->page()->mainFrame();
-        const QString formShown = QStringLiteral("document.getElementById('authorize') != null && "
-                                                 "typeof approve == 'function'");
-        if (!frame->evaluateJavaScript(formShown).toBool())
+        m_asked = nullptr;
+        if (!asked || !shown.toBool() || asked == m_last)
             return;
-        m_last = dialog;
+        m_last = asked;
         ++handled;
         if (script.isEmpty())
-            dialog->close();
+            asked->close();
         else
-            frame->evaluateJavaScript(script);
+            asked->webView()->runJavaScript(script);
     });
-    m_timer.start(20);
 }

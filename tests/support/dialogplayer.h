@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <QtCore/QTimer>
@@ -10,7 +11,8 @@ class AuthorizationDialog;
 }
 
 // Plays the user at the modal authorization dialog: once the service's form is in it, runs a
-// script in its page, or closes the dialog when there is no script.
+// script in its page, or closes the dialog when there is no script. The page answers scripts
+// later under some engines, so every answer checks that the player is still there.
 class DialogPlayer
 {
 public:
@@ -19,7 +21,11 @@ public:
     int handled = 0;
 
 private:
+    void onTick(const QString& script);
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     QPointer<Ventari::AuthorizationDialog> m_last;
+    QPointer<Ventari::AuthorizationDialog> m_asked; // a question to its page is on its way
+    QObject m_alive;
 };
