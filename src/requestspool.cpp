@@ -231,7 +231,9 @@ void RequestPool::runRequest(const PooledRequest& request)
     VentariAbstractAction* action = request.action;
     IAuthorization* authorization = authorizationState();
     action->setAccessToken(authorization ? authorization->token() : QByteArray());
-    const QNetworkRequest networkRequest = action->createRequest();
+    QNetworkRequest networkRequest = action->createRequest();
+    // HTTP/1.1 as under Qt 5, where Qt 6 would offer HTTP/2: the same connections, headers and errors.
+    networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     POOL_LOG(2) << "Request " << request.id << " ran. Url:" << networkRequest.url().toString();
 
     QNetworkReply* reply = action->method() == VentariAbstractAction::Get
@@ -239,7 +241,12 @@ void RequestPool::runRequest(const PooledRequest& request)
         : m_networkManager->post(networkRequest, action->postData());
     reply->setProperty("id", request.id);
     VR_ASSERT(connect(reply, SIGNAL(finished()), this, SLOT(onResponseFinished())));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 has only the new name of the signal.
+    VR_ASSERT(connect(reply, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this, SLOT(onResponseError(QNetworkReply::NetworkError))));
+#else
     VR_ASSERT(connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this, SLOT(onResponseError(QNetworkReply::NetworkError))));
+#endif
     m_sentRequests.append(request);
 }
 
@@ -419,7 +426,7 @@ QDateTime RequestPool::serverTime(const QNetworkReply* reply) const
     const int zone = text.lastIndexOf(QLatin1Char(' '));
     const int clock = zone > 0 ? text.lastIndexOf(QLatin1Char(' '), zone - 1) : -1;
     QDateTime time;
-    if (clock > 0 && text.midRef(zone + 1) == QLatin1String("GMT")) {
+    if (clock > 0 && QStringView(text).mid(zone + 1) == QLatin1String("GMT")) {
         const QDate day = english.toDate(text.left(clock), QStringLiteral("ddd, dd MMM yyyy"));
         const QTime hour = english.toTime(text.mid(clock + 1, zone - clock - 1), QStringLiteral("HH:mm:ss"));
         if (day.isValid() && hour.isValid())

@@ -15,7 +15,7 @@
 #include <kelvar/style.h>
 
 #include <QtCore/QFileInfo>
-#include <QtCore/QRegExp>
+#include <QRegExp> // QtCore under Qt 5, Core5Compat under Qt 6
 #include <QtGui/QPixmap>
 #include <QtWidgets/QVBoxLayout>
 
@@ -206,7 +206,11 @@ int ShareDialog::remainingCharacters() const
     static const QString linkStandIn(m_urlSymbols + 2, QLatin1Char('a'));
 
     QString text = m_ui->text->toPlainText();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    text = link.replaceIn(text, linkStandIn);
+#else
     text.replace(link, linkStandIn);
+#endif
     int remaining = m_symbolsLimit - text.length();
     if (!m_ui->image->pixmap(Qt::ReturnByValue).isNull())
         remaining -= 2 * m_urlSymbols;

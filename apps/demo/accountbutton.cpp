@@ -4,7 +4,7 @@
 
 #include <iauthorization.h>
 
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QMenu>
 
 AccountButton::AccountButton(Ventari::IAuthorization* authorization, QWidget* parent)

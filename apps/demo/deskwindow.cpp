@@ -16,7 +16,7 @@
 
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>

@@ -4,7 +4,6 @@
 #include <settings/settingsstore.h>
 
 #include <QtCore/QFile>
-#include <QtCore/QTextStream>
 
 namespace {
 
@@ -29,10 +28,8 @@ bool RemoteSettingsFile::read(const QString& fileName, Values* values, QString* 
         return false;
     }
     Values read;
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    while (!stream.atEnd()) {
-        const QString line = stream.readLine().trimmed();
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
         const int equals = line.indexOf(QLatin1Char('='));
         if (!line.startsWith(QLatin1String(prefix)) || equals <= prefix.size())
             continue;

@@ -1,5 +1,7 @@
 #include "reports.h"
 
+#include <QtCore/QIODevice>
+
 #include <cstring>
 
 namespace Common {
@@ -83,7 +85,7 @@ QString qualifiedFunctionName(const char* prettyFunction)
             --angle;
         else if (c == QLatin1Char(' ') && angle == 0) {
             // "operator =" style names keep their space: look past "operator".
-            if (text.midRef(qMax(0, i - 8), 8) == QLatin1String("operator"))
+            if (QStringView(text).mid(qMax(0, i - 8), 8) == QLatin1String("operator"))
                 continue;
             begin = i + 1;
             break;

@@ -172,11 +172,14 @@ void tst_PluginLibrary::unloadingUnregistersTheResources()
 
 tst_PluginLibrary::InstanceFunction tst_PluginLibrary::exportedInstanceFunction()
 {
-    QLibrary library(QStringLiteral(VENTARI_PLUGIN_BUILD_PATH));
-    library.setLoadHints(QLibrary::LoadHints());
-    const auto function = reinterpret_cast<InstanceFunction>(library.resolve("qt_plugin_instance"));
+    // From the dynamic linker, as a host resolves it: a QLibrary of the same file would share the
+    // loader's own handle under Qt 6, and unloading it would take the library away.
+    void* handle = dlopen(VENTARI_PLUGIN_BUILD_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (!handle)
+        return nullptr;
+    const auto function = reinterpret_cast<InstanceFunction>(dlsym(handle, "qt_plugin_instance"));
     // The loader keeps the library in; this handle adds nothing that would outlast the test.
-    library.unload();
+    dlclose(handle);
     return function;
 }
 
