@@ -108,6 +108,14 @@ RequestBudget RequestPool::budget() const
     return budget;
 }
 
+int RequestPool::queuedRequestCount() const
+{
+    int count = 0;
+    for (const QList<PooledRequest>& queue : m_queues)
+        count += queue.size();
+    return count;
+}
+
 void RequestPool::setTransferTimeout(int ms)
 {
     m_networkManager->setTransferTimeout(ms);
