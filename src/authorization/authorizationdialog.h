@@ -18,6 +18,7 @@ class VENTARI_EXPORT AuthorizationDialog : public Kelvar::Dialog
 
 public:
     AuthorizationDialog();
+    ~AuthorizationDialog() override;
 
     QString token() const { return m_token; }
     QWebView* webView() const { return m_webView; }

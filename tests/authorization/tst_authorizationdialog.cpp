@@ -89,6 +89,7 @@ private slots:
     void addressLine_data();
     void addressLine();
     void theAddressLineFollowsThePage();
+    void closedWhileItsPageLoads();
 
 private:
     TemporarySettings* m_settings = nullptr;
@@ -302,6 +303,28 @@ void tst_AuthorizationDialog::theAddressLineFollowsThePage()
     QVERIFY(dialog.layout()->indexOf(line) < dialog.layout()->indexOf(dialog.webView()));
     QCOMPARE(dialog.result(), 0);
     QVERIFY(recorder.isEmpty());
+}
+
+// The view goes with the widget base, after the dialog's own part, and reports the end of a page
+// still loading as it goes: nothing of the dialog may hear it then.
+void tst_AuthorizationDialog::closedWhileItsPageLoads()
+{
+    ReportRecorder recorder;
+    const int slow = sharedEmulator().addFault(Emulator::Fault::latency(1500).onPath("/oauth/authorize"));
+    auto* dialog = new AuthorizationDialog;
+    auto* line = dialog->findChild<QLabel*>(QStringLiteral("addressLine"));
+    QVERIFY(line);
+    QVERIFY(QTest::qWaitFor([&] { return frameOf(*dialog)->requestedUrl() == authorizationAddress(); }, pageTimeoutMs));
+    QCOMPARE(dialog->webView()->url(), QUrl());
+
+    const QString untouched = QStringLiteral("as the dialog left it");
+    line->setText(untouched);
+    QString lastText;
+    connect(dialog->webView(), &QObject::destroyed, this, [&] { lastText = line->text(); });
+    delete dialog;
+    sharedEmulator().faults().remove(slow);
+    QCOMPARE(lastText, untouched);
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 QTEST_MAIN(tst_AuthorizationDialog)
