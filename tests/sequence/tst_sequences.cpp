@@ -122,7 +122,9 @@ struct Tally
 } // namespace
 
 // Watches a model as a host view does, through the notifier: applies every signalled change to a
-// mirror of the ids as they were, and notes each signal that the lists before and after belie.
+// mirror of the messages' ids and likes as they were, and notes each signal that the lists before
+// and after belie: a removed id that was not there, an added one that was, a changed one whose likes
+// stayed as they were for the same user.
 class ModelWatch : public QObject
 {
     Q_OBJECT
@@ -131,12 +133,14 @@ public:
     ModelWatch(IVentariModel* model, const QString& name, Tally& tally)
         : m_model(model)
         , m_name(name)
-        , m_mirror(idsOf(model))
         , m_tally(tally)
+        , m_mirror(likesOf(model))
+        , m_user(currentUser())
     {
         const char* const links[][2] = {{"messagesRemoved", "onRemoved"}, {"messagesAdded", "onAdded"},
                                         {"messagesChanged", "onChanged"}, {"noData", "onNoData"},
-                                        {"error", "onError"},             {"followStateChanged", "onFollowStateChanged"}};
+                                        {"messagesNoChanged", "onNoChange"}, {"error", "onError"},
+                                        {"followStateChanged", "onFollowStateChanged"}};
         for (const auto& link : links)
             model->subscribe(link[0], this, link[1]);
     }
@@ -149,53 +153,75 @@ public:
             if (ids.at(i - 1) >= ids.at(i))
                 fail(QStringLiteral("holds %1 before %2").arg(ids.at(i - 1)).arg(ids.at(i)));
         }
-        if (ids != m_mirror) {
-            const auto differ = std::mismatch(ids.begin(), ids.end(), m_mirror.begin(), m_mirror.end());
+        const QList<int> told = m_mirror.keys();
+        if (ids != told) {
+            const auto differ = std::mismatch(ids.begin(), ids.end(), told.begin(), told.end());
             fail(QStringLiteral("holds %1 messages, its signals told of %2; from index %3 on it holds %4, they told %5")
-                     .arg(ids.size()).arg(m_mirror.size()).arg(differ.first - ids.begin())
+                     .arg(ids.size()).arg(told.size()).arg(differ.first - ids.begin())
                      .arg(differ.first == ids.end() ? -1 : *differ.first)
-                     .arg(differ.second == m_mirror.end() ? -1 : *differ.second));
-            m_mirror = ids;
+                     .arg(differ.second == told.end() ? -1 : *differ.second));
+            m_mirror = likesOf(m_model);
         }
+        m_user = currentUser();
         return std::exchange(m_faults, QStringList());
     }
 
 public slots:
     void onRemoved(const QList<int>& ids)
     {
+        m_answered = true;
         m_tally.removed += ids.size();
         for (int id : ids) {
-            if (!m_mirror.removeOne(id))
+            if (!m_mirror.remove(id))
                 fail(QStringLiteral("removed %1, which it did not hold").arg(id));
         }
     }
     void onAdded(const QList<int>& ids)
     {
+        m_answered = true;
         m_tally.added += ids.size();
         for (int id : ids) {
-            const auto at = std::lower_bound(m_mirror.begin(), m_mirror.end(), id);
-            if (at != m_mirror.end() && *at == id)
+            if (m_mirror.contains(id))
                 fail(QStringLiteral("added %1, which it held already").arg(id));
-            else
-                m_mirror.insert(at, id);
             if (!m_model->containsMessage(id))
                 fail(QStringLiteral("added %1, which it does not hold").arg(id));
+            m_mirror.insert(id, m_model->containsMessage(id) ? m_model->messageById(id).likes : QSet<int>());
         }
     }
     void onChanged(const QList<int>& ids)
     {
+        m_answered = true;
         m_tally.changed += ids.size();
+        const int user = currentUser();
         for (int id : ids) {
-            if (!m_mirror.contains(id) || !m_model->containsMessage(id))
+            if (!m_mirror.contains(id) || !m_model->containsMessage(id)) {
                 fail(QStringLiteral("changed %1, which it did not hold before and after").arg(id));
+                continue;
+            }
+            const QSet<int> likes = m_model->messageById(id).likes;
+            if (likes == m_mirror.value(id) && user == m_user)
+                fail(QStringLiteral("changed %1, whose likes stayed as they were").arg(id));
+            m_mirror.insert(id, likes);
         }
+        m_user = user;
     }
     void onNoData()
     {
+        m_answered = true;
         if (m_model->count() != 0)
             fail(QStringLiteral("said noData holding %1 messages").arg(m_model->count()));
     }
-    void onError() { ++m_tally.errors; }
+    void onNoChange() { m_answered = true; }
+    // An outage is said once, until the service answers again.
+    void onError(const QString& text)
+    {
+        ++m_tally.errors;
+        if (text != QLatin1String("Cannot reach the Ventari service."))
+            return;
+        if (!m_answered)
+            fail(QStringLiteral("said again that it cannot reach the service"));
+        m_answered = false;
+    }
     void onFollowStateChanged(bool follow)
     {
         if (follow != m_model->isFollow())
@@ -203,12 +229,29 @@ public slots:
     }
 
 private:
+    using Likes = QMap<int, QSet<int>>; // by message id
+
+    static Likes likesOf(IVentariModel* model)
+    {
+        Likes likes;
+        for (int i = 0; i < model->count(); ++i)
+            likes.insert(model->messageByIndex(i).id, model->messageByIndex(i).likes);
+        return likes;
+    }
+    // Whose likes the model judges: the user of the running plugin, as the model takes him.
+    static int currentUser()
+    {
+        const Ventari::StoredUserInfo user = facade() ? facade()->authorization()->userInfo() : Ventari::StoredUserInfo();
+        return facade() && !user.isEmpty ? user.info.id : -1;
+    }
     void fail(const QString& what) { m_faults.append(m_name + QLatin1Char(' ') + what); }
 
     IVentariModel* m_model;
     QString m_name;
-    QList<int> m_mirror;
     Tally& m_tally;
+    Likes m_mirror;
+    int m_user;
+    bool m_answered = true; // since it last said it cannot reach the service
     QStringList m_faults;
 };
 
