@@ -427,15 +427,15 @@ QString MessageDelegate::actionText(const QModelIndex& index, const MessageHit& 
     return QString();
 }
 
-QString MessageDelegate::spokenText(const QModelIndex& index) const
+QString MessageDelegate::spokenText(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    Ventari::Message copy;
-    const Ventari::Message& message = messageOf(index, &copy);
-    QString author = displayName(message.user);
-    if (!message.user.username.isEmpty())
-        author += QStringLiteral(" @") + SafeText::identifier(message.user.username);
+    const Item it = item(option, index);
+    QString author = displayName(it.message.user);
+    if (!it.message.user.username.isEmpty())
+        author += QStringLiteral(" @") + SafeText::identifier(it.message.user.username);
     return QStringLiteral("%1, %2: %3")
-        .arg(author, m_time.relative(message.createdAt, QDateTime::currentDateTimeUtc()), SafeText::plain(message.body));
+        .arg(author, m_time.relative(it.message.createdAt, QDateTime::currentDateTimeUtc()),
+             MessageLayout::visibleText(it.body.data(), it.parts.body.height()));
 }
 
 QString MessageDelegate::spokenDetails(const QModelIndex& index) const

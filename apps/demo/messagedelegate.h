@@ -44,8 +44,9 @@ public:
     // it does ("Open @alice's messages", "Open $AAPL", "Reply to @alice").
     QString actionLabel(const QStyleOptionViewItem& option, const QModelIndex& index, const MessageHit& part) const;
     QString actionText(const QModelIndex& index, const MessageHit& part) const;
-    // The message as a screen reader reads it: author, time and text; then its likes and pictures.
-    QString spokenText(const QModelIndex& index) const;
+    // The message as a screen reader reads it: author, time and the text as far as it is shown;
+    // then its likes and pictures.
+    QString spokenText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
     QString spokenDetails(const QModelIndex& index) const;
 
     // The part under the mouse, drawn brighter; -1 for none.

@@ -141,6 +141,21 @@ QVector<MessageLayout::Anchor> MessageLayout::anchors(const QTextDocument* body,
     return found;
 }
 
+QString MessageLayout::visibleText(const QTextDocument* body, int visibleHeight)
+{
+    for (QTextBlock block = body->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; layout && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            if (layout->position().y() + line.rect().bottom() > visibleHeight + 1) {
+                QString text = body->toPlainText().left(block.position() + line.textStart()).trimmed();
+                return text + QChar(0x2026);
+            }
+        }
+    }
+    return body->toPlainText();
+}
+
 QString MessageLayout::moreText(bool expanded)
 {
     return expanded ? QStringLiteral("Show less") : QStringLiteral("Show more");

@@ -65,6 +65,8 @@ public:
 
     // The body's anchors in reading order; those below visibleHeight (cut off) are left out.
     static QVector<Anchor> anchors(const QTextDocument* body, int visibleHeight);
+    // The body's text as it reads down to visibleHeight, with "…" where it is cut off.
+    static QString visibleText(const QTextDocument* body, int visibleHeight);
     static QString moreText(bool expanded);
     QFont nameFont() const { return m_nameFont; }
     static QString likeText(int count, bool liked);

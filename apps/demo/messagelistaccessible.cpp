@@ -1,6 +1,5 @@
 #include "messagelistaccessible.h"
 
-#include "messagedelegate.h"
 #include "messagelistmodel.h"
 #include "messagelistview.h"
 
@@ -208,17 +207,11 @@ public:
     {
         if (!isValid())
             return QString();
-        const QModelIndex index = m_view->messageModel()->index(row());
         switch (t) {
         case QAccessible::Name:
-            return m_view->messageDelegate()->spokenText(index);
-        case QAccessible::Description: {
-            QString details = m_view->messageDelegate()->spokenDetails(index);
-            const QString end = m_view->endText();
-            if (!end.isEmpty() && row() == m_view->messageModel()->rowCount() - 1)
-                details += QLatin1Char(' ') + end + QLatin1Char('.');
-            return details;
-        }
+            return m_view->spokenText(row());
+        case QAccessible::Description:
+            return m_view->spokenDetails(row());
         default:
             return QString();
         }

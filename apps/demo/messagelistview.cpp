@@ -237,6 +237,26 @@ QString MessageListView::actionText(int row, const MessageHit& part) const
     return m_delegate->actionText(m_model->index(row), part);
 }
 
+QString MessageListView::spokenText(int row) const
+{
+    if (!m_model || !m_delegate || row < 0 || row >= m_model->rowCount())
+        return QString();
+    const QModelIndex index = m_model->index(row);
+    return m_delegate->spokenText(optionFor(index), index);
+}
+
+// The last message of a stream that has no older ones says so.
+QString MessageListView::spokenDetails(int row) const
+{
+    if (!m_model || !m_delegate || row < 0 || row >= m_model->rowCount())
+        return QString();
+    QString details = m_delegate->spokenDetails(m_model->index(row));
+    const QString end = endText();
+    if (!end.isEmpty() && row == m_model->rowCount() - 1)
+        details += QLatin1Char(' ') + end + QLatin1Char('.');
+    return details;
+}
+
 void MessageListView::activate(int row, const MessageHit& part)
 {
     if (m_model && m_delegate && row >= 0 && row < m_model->rowCount() && actionsOf(row).contains(part))

@@ -64,6 +64,9 @@ public:
     QVector<MessageHit> actionsOf(int row) const;
     QString actionLabel(int row, const MessageHit& part) const;
     QString actionText(int row, const MessageHit& part) const;
+    // A row's message as a screen reader reads it, and what it says after.
+    QString spokenText(int row) const;
+    QString spokenDetails(int row) const;
     // Acts on a part of a row's message as a click on it would.
     void activate(int row, const MessageHit& part);
     // The part of the current message the keys act on; None: the message as a whole.

@@ -862,13 +862,17 @@ void tst_MessageList::screenReadersReadEveryMessage()
     QCOMPARE(list->focusChild(), plain->child(1));
     QVERIFY(plain->child(1)->state().focused && !plain->child(0)->state().focused);
 
-    // The long message opens up.
+    // The long message reads as far as it is shown, then opens up.
     QAccessibleInterface* long_ = list->child(0);
     QVERIFY(long_->state().expandable && !long_->state().expanded);
+    const QString cut = long_->text(QAccessible::Name);
+    QVERIFY2(cut.contains(QStringLiteral(": $AAPL w1 w2 ")) && cut.endsWith(QChar(0x2026)) && !cut.contains(QStringLiteral("w399")),
+             qPrintable(cut));
     const int shortHeight = long_->rect().height();
     long_->actionInterface()->doAction(QStringLiteral("Show more"));
     QTRY_VERIFY(long_->state().expanded);
     QVERIFY(long_->rect().height() > shortHeight);
+    QVERIFY(long_->text(QAccessible::Name).endsWith(QStringLiteral(" w398 w399")));
     QVERIFY(childNamed(long_, QStringLiteral("Show less")));
 
     // The last message says that there is none older.
