@@ -578,7 +578,7 @@ private:
     {
         return int(std::count_if(m_windows.begin(), m_windows.end(), [this](const Window& w) { return w.run == m_run; }));
     }
-    void settle();
+    void settle(int timeout = 5000);
     void watchNewActions();
 
     QRandomGenerator m_random;
@@ -712,9 +712,10 @@ QString Sequence::idle()
     if (!pool())
         return QString();
     const int ticks = windowsOfThisRun() > 0 ? 3 : 40;
+    // However slow the machine: what is on its way comes back within the transfer timeout.
     for (int i = 0; i < ticks && (pool()->queuedRequestCount() > 0 || pool()->sentRequestCount() > 0); ++i) {
         tick();
-        settle();
+        settle(60000);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (windowsOfThisRun() > 0 || m_limitUsedUp)
@@ -761,11 +762,11 @@ QString Sequence::onWindow(const char* what, const std::function<void(IVentariMo
     return QStringLiteral("%1 %2%3").arg(QLatin1String(what), window.name, ended ? " (ended run)" : "");
 }
 
-// Every request on its way has come back; queued ones wait for a tick.
-void Sequence::settle()
+// Every request on its way has come back, or the time is up; queued ones wait for a tick.
+void Sequence::settle(int timeout)
 {
     if (pool())
-        (void)QTest::qWaitFor([this] { return !pool() || pool()->sentRequestCount() == 0; }, 5000);
+        (void)QTest::qWaitFor([this] { return !pool() || pool()->sentRequestCount() == 0; }, timeout);
     QCoreApplication::processEvents();
 }
 
