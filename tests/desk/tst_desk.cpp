@@ -480,7 +480,8 @@ void tst_Desk::anOutageEndsByItselfAndRetryLoadsAgain()
 }
 
 // The service goes away and comes back on the same address: every tab says so while it is gone
-// and shows new messages again once it is back, without a click.
+// and shows new messages again once it is back, without a click; a picture that failed meanwhile
+// comes too.
 void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
 {
     Emulator::Service* service = m_host->embeddedService();
@@ -502,17 +503,26 @@ void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
         return true;
     };
     QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }));
+    const auto charted = service->store().message(post("bob", "$AAPL chart", HostileFiles::smallJpeg()));
+    const QUrl picture(QString::fromStdString(service->baseUrl() + charted->chart->thumb));
+    ImageCache* images = m_window->imageCache();
 
     service->stop();
     QVERIFY(tickUntil([&] {
         return everyTab([](StreamTab* tab) { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); });
     }));
+    QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(images->hasFailed(picture), 10000);
+    // Still wanted; its own wait is a minute.
+    QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
     QVERIFY(service->start(port));
     Emulator::MessageDraft draft;
     draft.userId = service->store().userByName("bob")->id;
     draft.body = "$AAPL back again, @alice";
     const int posted = service->store().post(draft, service->clock().now()).id;
     QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->bannerText().isEmpty(); }); }));
+    QTRY_VERIFY_WITH_TIMEOUT(!images->hasFailed(picture), 10000);
+    QVERIFY(!images->image(picture, MessageLayout::mediaSize).isNull());
     StreamTab* mentions = m_window->tabAt(2);
     QCOMPARE(mentions->state().streamId, QByteArray("mentions"));
     QVERIFY(tickUntil([&] { return appleTab()->messages()->rowOfMessage(posted) == 0 && mentions->messages()->rowOfMessage(posted) == 0; }));
