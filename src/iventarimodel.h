@@ -43,6 +43,9 @@ public:
     // A host marks the models it shows: they are refreshed first and more often.
     virtual void setOnScreen(bool onScreen) = 0;
     virtual bool isOnScreen() const = 0;
+    // A host may bound what a model keeps over a long day: past the limit, new messages push the
+    // oldest out (reported as removed), and older pages bring them back. 0: no limit.
+    virtual void setMessageLimit(int limit) = 0;
 };
 
 } // namespace Ventari

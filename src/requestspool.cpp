@@ -108,6 +108,14 @@ RequestBudget RequestPool::budget() const
     return budget;
 }
 
+int RequestPool::queuedRequestCount() const
+{
+    int count = 0;
+    for (const QList<PooledRequest>& queue : m_queues)
+        count += queue.size();
+    return count;
+}
+
 void RequestPool::setTransferTimeout(int ms)
 {
     m_networkManager->setTransferTimeout(ms);
@@ -373,9 +381,9 @@ void RequestPool::showOutOfRequestsNotification(const QDateTime& reset)
     // UTC, since the machine's own zone may have no such hour.
     const QDateTime digits = zone.gmtToLocal(Common::DateTime::fromQDateTime(utc)).toQDateTime(Qt::UTC);
     const QDateTime local(digits.date(), digits.time(), Qt::OffsetFromUTC, int(utc.secsTo(digits)));
-    // AM and PM in English, as the rest of the text.
+    // Deliberately not the fixed "hh:mm AP": the user's own short time, as the host shows its times.
     const QString text = QCoreApplication::translate("Ventari::RequestPool", "Requests limit exceeded. Please wait until %1.")
-                             .arg(QLocale::c().toString(local.time(), QStringLiteral("hh:mm AP")));
+                             .arg(QLocale().toString(local.time(), QLocale::ShortFormat));
     POOL_LOG(2) << text;
     if (auto* notifications = Kelvar::ServiceLocator::instance()->service<Kelvar::INotifications>()) {
         notifications->notificationManager()->addEvent(new Kelvar::SimpleNotificationInfo(

@@ -46,6 +46,10 @@ public:
     int timerInterval() const { return m_interval; }
     bool isTimerActive() const;
     RequestBudget budget() const;
+    // Requests waiting for a tick (cancelled ones among them until a tick drops them), and those
+    // sent and not yet answered: together, whether the pool has gone quiet.
+    int queuedRequestCount() const;
+    int sentRequestCount() const { return m_sentRequests.size(); }
     // A request that has moved no data for this long fails, so a silent service cannot hold an
     // action, and the connections behind it, for ever. One minute unless a host says otherwise.
     void setTransferTimeout(int ms);

@@ -16,7 +16,9 @@
 
 #include <QtCore/QFileInfo>
 #include <QRegExp> // QtCore under Qt 5, Core5Compat under Qt 6
+#include <QtGui/QKeySequence>
 #include <QtGui/QPixmap>
+#include <QtWidgets/QShortcut>
 #include <QtWidgets/QVBoxLayout>
 
 namespace Ventari {
@@ -62,6 +64,16 @@ ShareDialog::ShareDialog(QWidget* parent)
     VR_VERIFY(connect(m_ui->closeButton, SIGNAL(clicked()), this, SLOT(reject())));
     VR_VERIFY(connect(m_ui->sendButton, SIGNAL(clicked()), this, SLOT(send())));
     VR_VERIFY(connect(m_ui->removeAttachmentButton, SIGNAL(clicked()), this, SLOT(removeAttachment())));
+
+    // Enter starts a new line; with Ctrl it sends, when Send could be clicked.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL + Qt::Key_Return), QKeySequence(Qt::CTRL + Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_ui->sendButton->isEnabled())
+                send();
+        });
+    }
+    m_ui->sendButton->setToolTip(tr("Send (Ctrl+Enter)"));
 
     m_ui->nameWidget->hide();
     m_ui->image->hide();

@@ -184,6 +184,12 @@ bool VentariModel::isOnScreen() const
     return m_onScreen;
 }
 
+void VentariModel::setMessageLimit(int limit)
+{
+    m_messageLimit = qMax(0, limit);
+    keepWithinLimit();
+}
+
 // An answered load carries the one chain on only when nothing else does.
 void VentariModel::onData(const Messages& messages)
 {
@@ -195,6 +201,7 @@ void VentariModel::onData(const Messages& messages)
         m_refresh = nullptr;
     m_failures = 0;
     mergeChainPage(action, messages);
+    keepWithinLimit();
     continueChain();
 }
 
@@ -391,6 +398,24 @@ void VentariModel::requestRefreshData(int retry)
     action->setRefreshTurn(refreshTurn(retry));
     m_refresh = action;
     execute(action);
+}
+
+// The oldest go first; a gap they leave no message under is no gap any more. Older pages are the
+// user's own wish and are not trimmed when they arrive.
+void VentariModel::keepWithinLimit()
+{
+    if (m_messageLimit == 0 || m_messages.size() <= m_messageLimit)
+        return;
+    const int surplus = m_messages.size() - m_messageLimit;
+    QList<int> removed;
+    removed.reserve(surplus);
+    for (int i = 0; i < surplus; ++i)
+        removed.append(m_messages.at(i).id);
+    m_messages.erase(m_messages.begin(), m_messages.begin() + surplus);
+    const int oldest = m_messages.first().id;
+    m_gaps.erase(m_gaps.begin(), std::upper_bound(m_gaps.begin(), m_gaps.end(), oldest));
+    m_finished = false;
+    emit messagesRemoved(removed);
 }
 
 // A refresh still queued is dropped; one already out is answered, and merged, as any other load.

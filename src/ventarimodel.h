@@ -48,6 +48,7 @@ public:
     bool isFollow() const override;
     void setOnScreen(bool onScreen) override;
     bool isOnScreen() const override;
+    void setMessageLimit(int limit) override;
 
 signals:
     void messagesAdded(const QList<int>& ids) override;
@@ -81,6 +82,7 @@ private:
     bool isChainPending() const;
     void requestRefreshData(int retry = 0);
     void dropChain();
+    void keepWithinLimit();
     RefreshTurn refreshTurn(int retry) const;
     qreal activity() const;
     int currentUserId() const;
@@ -108,6 +110,7 @@ private:
     QList<int> m_gaps;
     int m_failures = 0; // loads of the chain failed in a row for an outage
     bool m_onScreen = false;
+    int m_messageLimit = 0;
     quint64 m_registry; // the stream registry's generation the stream came from
 };
 

@@ -1,5 +1,6 @@
 #include "accountbutton.h"
 
+#include "mnemonictext.h"
 #include "safetext.h"
 
 #include <iauthorization.h>
@@ -64,11 +65,11 @@ void AccountButton::onAuthorizationChanged()
     const bool signedIn = m_authorization->isAuthorized();
     m_signIn->setEnabled(!signedIn);
     m_signOut->setEnabled(signedIn);
-    m_who->setText(statusText());
+    m_who->setText(mnemonicText(statusText()));
     if (signedIn) {
         const Ventari::StoredUserInfo user = m_authorization->userInfo();
         setText(!user.isEmpty && !user.info.username.isEmpty()
-                    ? QStringLiteral("%1 ▾").arg(SafeText::handle(QLatin1Char('@'), user.info.username))
+                    ? mnemonicText(QStringLiteral("%1 ▾").arg(SafeText::handle(QLatin1Char('@'), user.info.username)))
                     : QStringLiteral("Signed in ▾"));
         setMenu(m_menu);
         setPopupMode(QToolButton::InstantPopup);

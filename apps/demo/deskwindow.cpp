@@ -2,23 +2,33 @@
 
 #include "accountbutton.h"
 #include "addressopener.h"
+#include "alertcenter.h"
+#include "bellicon.h"
+#include "chartviewer.h"
 #include "deskhost.h"
 #include "desktheme.h"
+#include "desktopnotifier.h"
 #include "imagecache.h"
+#include "mentionwatch.h"
+#include "mnemonictext.h"
 #include "requestbudgetlabel.h"
+#include "safetext.h"
 #include "streamtab.h"
 
+#include <iauthorization.h>
 #include <iventariservice.h>
 #include <kelvar/notifications.h>
 #include <settings/settingsstore.h>
 #include <requestspool.h>
 #include <ventariactionhandler.h>
 
+#include <QtCore/QTimer>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
 #include <QAction> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabBar>
@@ -28,6 +38,13 @@
 namespace {
 
 const QByteArray geometryKey = QByteArrayLiteral("VentariDesk/geometry");
+const QString mentionsKey = QStringLiteral("mentions");
+const QString deskTitle = QStringLiteral("Ventari Desk");
+
+bool isMentions(const StreamTab* tab)
+{
+    return tab && tab->state().streamId == "mentions";
+}
 
 } // namespace
 
@@ -40,16 +57,25 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     , m_tabs(new QTabWidget(this))
     , m_account(new AccountButton(host->facade()->authorization(), this))
     , m_budget(new RequestBudgetLabel(this))
+    , m_service(new QLabel(this))
     , m_accountStatus(new QLabel(this))
+    , m_desktop(new DesktopNotifier(QDBusConnection::sessionBus(), this))
+    , m_alerts(new AlertCenter(host->notifications(), this, this))
 {
-    setWindowTitle(QStringLiteral("Ventari Desk"));
+    setWindowTitle(deskTitle);
+    // The stream's controls, a few messages and the status bar stay whole down to this size.
+    setMinimumSize(640, 420);
     resize(1120, 760);
     if (restoreGeometry)
         this->restoreGeometry(host->settings()->value(geometryKey).toByteArray());
 
     m_tabs->setDocumentMode(true);
     m_tabs->setMovable(true);
-    m_tabs->setElideMode(Qt::ElideRight);
+    // Whole titles, scrolled when there are many: Qt's eliding cuts "$AAPL" and "$AMZN" alike.
+    m_tabs->setElideMode(Qt::ElideNone);
+    m_tabs->setUsesScrollButtons(true);
+    m_tabs->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_tabs->tabBar(), &QWidget::customContextMenuRequested, this, &DeskWindow::onTabContextMenu);
     auto* plus = new QToolButton(m_tabs);
     plus->setText(QStringLiteral("+"));
     plus->setToolTip(QStringLiteral("New stream tab (Ctrl+T)"));
@@ -59,6 +85,11 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     setCentralWidget(m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, &DeskWindow::saveTabs);
     connect(m_tabs->tabBar(), &QTabBar::tabMoved, this, &DeskWindow::saveTabs);
+
+    m_alerts->setDesktopNotifier(m_desktop);
+    connect(m_alerts, &AlertCenter::showRequested, this, &DeskWindow::onShowRequested);
+    m_mentions = new MentionWatch(host->facade(), this);
+    connect(m_mentions, &MentionWatch::arrived, this, &DeskWindow::onNewMentions);
 
     createMenus();
     createStatusBar();
@@ -82,6 +113,9 @@ DeskWindow::~DeskWindow()
     Kelvar::NotificationManager* notifications = m_host->notifications();
     if (notifications && notifications->popupHost() == m_tabs)
         notifications->setPopupHost(nullptr);
+    // The tabs go with the window's children, after its members: they have nothing more to say.
+    for (int i = 0; i < m_tabs->count(); ++i)
+        m_tabs->widget(i)->disconnect(this);
 }
 
 int DeskWindow::tabCount() const
@@ -99,6 +133,31 @@ StreamTab* DeskWindow::currentTab() const
     return qobject_cast<StreamTab*>(m_tabs->currentWidget());
 }
 
+QString DeskWindow::tabText(int index) const
+{
+    StreamTab* tab = tabAt(index);
+    if (!tab)
+        return QString();
+    const QString title = m_tabs->tabBar()->fontMetrics().elidedText(tab->title(), Qt::ElideMiddle, longestTitle);
+    const int unread = tab->unreadCount();
+    return unread > 0 ? QStringLiteral("%1 (%2)").arg(title).arg(unread) : title;
+}
+
+int DeskWindow::unreadCount() const
+{
+    int count = 0;
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        if (StreamTab* tab = tabAt(i))
+            count += tab->unreadCount();
+    }
+    return count;
+}
+
+ChartViewer* DeskWindow::chartViewer() const
+{
+    return m_chart;
+}
+
 StreamTab* DeskWindow::showStream(const TabState& state)
 {
     for (int i = 0; i < m_tabs->count(); ++i) {
@@ -112,6 +171,16 @@ StreamTab* DeskWindow::showStream(const TabState& state)
     return tab;
 }
 
+void DeskWindow::showChart(const Ventari::Message& message)
+{
+    if (!m_chart)
+        m_chart = new ChartViewer(m_images, m_opener, this);
+    m_chart->showChart(message);
+    m_chart->show();
+    m_chart->raise();
+    m_chart->activateWindow();
+}
+
 void DeskWindow::newTab()
 {
     StreamTab* tab = addTab({"symbol", QString(), 0});
@@ -122,13 +191,37 @@ void DeskWindow::newTab()
 // The last tab stays: a desk without streams has nothing to show.
 void DeskWindow::closeTab(int index)
 {
-    if (m_tabs->count() <= 1)
+    if (m_tabs->count() <= 1 || index < 0 || index >= m_tabs->count())
         return;
     QWidget* tab = m_tabs->widget(index);
     m_tabs->removeTab(index);
+    tab->disconnect(this);
     delete tab;
     updateTabTitles();
     saveTabs();
+}
+
+void DeskWindow::closeOtherTabs(int index)
+{
+    StreamTab* kept = tabAt(index);
+    if (!kept)
+        return;
+    for (int i = m_tabs->count() - 1; i >= 0; --i) {
+        QWidget* tab = m_tabs->widget(i);
+        if (tab == kept)
+            continue;
+        m_tabs->removeTab(i);
+        tab->disconnect(this);
+        delete tab;
+    }
+    updateTabTitles();
+    saveTabs();
+}
+
+void DeskWindow::focusStreamEditor()
+{
+    if (StreamTab* tab = currentTab())
+        tab->focusEditor();
 }
 
 void DeskWindow::closeEvent(QCloseEvent* event)
@@ -136,7 +229,15 @@ void DeskWindow::closeEvent(QCloseEvent* event)
     saveTabs();
     m_host->settings()->setValue(geometryKey, saveGeometry());
     m_host->settings()->sync();
+    if (m_chart)
+        m_chart->close();
     QMainWindow::closeEvent(event);
+}
+
+void DeskWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    fitStatusBar();
 }
 
 void DeskWindow::onTabStateChanged()
@@ -147,7 +248,11 @@ void DeskWindow::onTabStateChanged()
 
 void DeskWindow::onAccountChanged()
 {
-    m_accountStatus->setText(m_account->statusText());
+    m_accountStatus->setToolTip(m_account->statusText());
+    fitStatusBar();
+    Ventari::IAuthorization* authorization = m_host->facade()->authorization();
+    const Ventari::StoredUserInfo user = authorization->userInfo();
+    m_alerts->setCurrentUserId(authorization->isAuthorized() && !user.isEmpty ? user.info.id : -1);
 }
 
 void DeskWindow::saveTabs()
@@ -165,6 +270,13 @@ StreamTab* DeskWindow::addTab(const TabState& state)
     auto* tab = new StreamTab(m_host->facade(), m_images, m_opener, m_tabs);
     connect(tab, &StreamTab::stateChanged, this, &DeskWindow::onTabStateChanged);
     connect(tab, &StreamTab::openRequested, this, &DeskWindow::showStream);
+    connect(tab, &StreamTab::unreadChanged, this, &DeskWindow::scheduleTabTitles);
+    connect(tab, &StreamTab::newMessages, this, &DeskWindow::onNewMessages);
+    connect(tab, &StreamTab::chartRequested, this, &DeskWindow::showChart);
+    connect(tab, &StreamTab::replySent, this, [this] { statusBar()->showMessage(QStringLiteral("Reply sent."), 5000); });
+    const QString key = QStringLiteral("tab-%1").arg(++m_lastAlertKey);
+    tab->setProperty("alertKey", key);
+    m_alertKeys.insert(key, tab);
     const int index = m_tabs->addTab(tab, QString());
     // Fusion's own close mark comes from the icon theme, which a bare system may lack.
     auto* close = new QToolButton(m_tabs);
@@ -186,6 +298,8 @@ void DeskWindow::createMenus()
     newTab->setShortcut(QKeySequence::AddTab);
     QAction* closeTab = desk->addAction(QStringLiteral("&Close tab"), this, [this] { this->closeTab(m_tabs->currentIndex()); });
     closeTab->setShortcut(QKeySequence::Close);
+    QAction* editor = desk->addAction(QStringLiteral("&Go to the stream's symbol"), this, &DeskWindow::focusStreamEditor);
+    editor->setShortcuts({QKeySequence(Qt::CTRL + Qt::Key_L), QKeySequence(Qt::Key_F6)});
     desk->addSeparator();
     QAction* quit = desk->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -206,39 +320,171 @@ void DeskWindow::createStatusBar()
     const QString dim = QStringLiteral("color: %1;").arg(DeskTheme::current().dim.name());
     m_budget->setStyleSheet(dim);
     statusBar()->addWidget(m_budget, 1);
-    auto* service = new QLabel(this);
-    service->setStyleSheet(dim);
-    const bool embedded = m_host->embeddedService() != nullptr;
-    service->setText(QStringLiteral("%1%2").arg(m_host->serviceAddress(), embedded ? QStringLiteral(" (embedded)")
-                                                                                     : QString()));
-    service->setToolTip(QStringLiteral("The Ventari service the desk talks to"));
-    statusBar()->addPermanentWidget(service);
+    m_service->setStyleSheet(dim);
+    m_service->setToolTip(QStringLiteral("The Ventari service the desk talks to: %1%2")
+                              .arg(m_host->serviceAddress(), m_host->embeddedService() ? QStringLiteral(" (embedded)") : QString()));
+    statusBar()->addPermanentWidget(m_service);
     statusBar()->addPermanentWidget(m_accountStatus);
+    connect(m_budget, &RequestBudgetLabel::wordsChanged, this, &DeskWindow::fitStatusBar);
     connect(m_opener, &AddressOpener::problem, this,
             [this](const QString& text) { statusBar()->showMessage(text, 15000); });
     if (Ventari::VentariActionHandler* handler = Ventari::VentariActionHandler::instance()) {
         m_budget->setPool(handler->requestPool());
         connect(handler->requestPool(), &Ventari::RequestPool::replyError, this, &DeskWindow::onRequestFailed);
+        connect(handler->requestPool(), &Ventari::RequestPool::replyDone, this, &DeskWindow::onReplyDone);
     }
 }
 
 // The streams only say "Stream not found."; the status bar says when the service is not there.
 void DeskWindow::onRequestFailed(int, QNetworkReply::NetworkError code, const QString& text)
 {
-    if (code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError)
+    if (code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError) {
+        m_serviceUnreachable = true;
         statusBar()->showMessage(QStringLiteral("Cannot reach the Ventari service at %1: %2")
                                      .arg(m_host->serviceAddress(), text),
                                  15000);
+    }
+}
+
+// The first answer after an outage: the pictures that failed meanwhile come now.
+void DeskWindow::onReplyDone()
+{
+    if (!m_serviceUnreachable)
+        return;
+    m_serviceUnreachable = false;
+    m_images->retryFailed();
+}
+
+void DeskWindow::onTabContextMenu(const QPoint& pos)
+{
+    const int index = m_tabs->tabBar()->tabAt(pos);
+    StreamTab* tab = tabAt(index);
+    if (!tab)
+        return;
+    QMenu menu(this);
+    QAction* bell = menu.addAction(QStringLiteral("&Notify me of new messages"));
+    bell->setCheckable(true);
+    bell->setChecked(tab->hasBell());
+    bell->setIcon(BellIcon::make(palette().color(QPalette::Highlight), true));
+    connect(bell, &QAction::toggled, tab, &StreamTab::setBell);
+    menu.addSeparator();
+    QAction* close = menu.addAction(QStringLiteral("&Close tab"), this, [this, tab] { closeTab(m_tabs->indexOf(tab)); });
+    QAction* others = menu.addAction(QStringLiteral("Close &other tabs"), this, [this, tab] { closeOtherTabs(m_tabs->indexOf(tab)); });
+    close->setEnabled(m_tabs->count() > 1);
+    others->setEnabled(m_tabs->count() > 1);
+    menu.exec(m_tabs->tabBar()->mapToGlobal(pos));
+}
+
+// Mentions have notifications of their own, which name who wrote.
+void DeskWindow::onNewMessages(const QVector<Ventari::Message>& messages)
+{
+    auto* tab = qobject_cast<StreamTab*>(sender());
+    if (!tab || !tab->hasBell() || isMentions(tab) || isWatched(tab))
+        return;
+    m_alerts->add(tab->property("alertKey").toString(), tab->title(), AlertCenter::Kind::Messages, messages);
+}
+
+void DeskWindow::onNewMentions(const QVector<Ventari::Message>& messages)
+{
+    if (isMentions(currentTab()) && isWatched(currentTab()))
+        return;
+    m_alerts->add(mentionsKey, QStringLiteral("Mentions"), AlertCenter::Kind::Mentions, messages);
+}
+
+void DeskWindow::onShowRequested(const QString& key)
+{
+    if (key == mentionsKey) {
+        showStream({"mentions", QString(), 0});
+    } else if (StreamTab* tab = m_alertKeys.value(key)) {
+        m_tabs->setCurrentWidget(tab);
+    } else {
+        m_alertKeys.remove(key); // the tab was closed since
+    }
+    bringForward();
+}
+
+// Counts change while tabs come and go, when the tab widget is between two states: the titles
+// follow once it is done, all at once.
+void DeskWindow::scheduleTabTitles()
+{
+    if (m_titlesDue)
+        return;
+    m_titlesDue = true;
+    QTimer::singleShot(0, this, &DeskWindow::updateTabTitles);
 }
 
 void DeskWindow::updateTabTitles()
 {
+    m_titlesDue = false;
+    const QColor unreadColour = palette().color(QPalette::Highlight).lighter(130);
     for (int i = 0; i < m_tabs->count(); ++i) {
-        m_tabs->setTabText(i, tabAt(i)->title());
-        m_tabs->setTabToolTip(i, tabAt(i)->title());
-    }
-    for (int i = 0; i < m_tabs->count(); ++i) {
+        StreamTab* tab = tabAt(i);
+        if (!tab)
+            continue;
+        const int unread = tab->unreadCount();
+        m_tabs->setTabText(i, mnemonicText(tabText(i)));
+        QString tip = tab->title();
+        if (unread > 0)
+            tip += QStringLiteral("\n%1 new message%2").arg(unread).arg(unread == 1 ? "" : "s");
+        if (tab->hasBell())
+            tip += QStringLiteral("\nNew messages raise a notification");
+        m_tabs->setTabToolTip(i, tip);
+        m_tabs->setTabIcon(i, tab->hasBell() ? BellIcon::make(DeskTheme::current().dim, true) : QIcon());
+        m_tabs->tabBar()->setTabTextColor(i, unread > 0 ? unreadColour : QColor());
         if (QWidget* close = m_tabs->tabBar()->tabButton(i, QTabBar::RightSide))
             close->setVisible(m_tabs->count() > 1);
     }
+    updateWindowTitle();
+}
+
+void DeskWindow::fitStatusBar()
+{
+    const QUrl address(m_host->serviceAddress());
+    const QString place = address.port() > 0 ? QStringLiteral("%1:%2").arg(address.host()).arg(address.port()) : address.host();
+    const QString embedded = m_host->embeddedService() ? QStringLiteral(" (embedded)") : QString();
+    Ventari::IAuthorization* authorization = m_host->facade() ? m_host->facade()->authorization() : nullptr;
+    const Ventari::StoredUserInfo user = authorization ? authorization->userInfo() : Ventari::StoredUserInfo();
+    const QString who = authorization && authorization->isAuthorized() && !user.isEmpty && !user.info.username.isEmpty()
+        ? SafeText::handle(QLatin1Char('@'), user.info.username)
+        : QString();
+    const QString signedIn = m_account->statusText();
+    // Longest first; the account is also in the menu bar's corner, so it gives way first.
+    const QList<QPair<QString, QString>> forms{{place + embedded, signedIn},
+                                               {place, signedIn},
+                                               {place, who},
+                                               {place, QString()},
+                                               {QString(), QString()}};
+    const QFontMetrics metrics = m_service->fontMetrics();
+    const int spacing = 24; // label margins and the status bar's gaps and grip
+    const int room = statusBar()->width() - m_budget->briefWidth() - spacing;
+    for (const auto& form : forms) {
+        const int needed = metrics.horizontalAdvance(form.first) + metrics.horizontalAdvance(form.second) + spacing;
+        if (needed <= room || form.first.isEmpty()) {
+            m_service->setText(form.first);
+            m_service->setVisible(!form.first.isEmpty());
+            m_accountStatus->setText(form.second);
+            m_accountStatus->setVisible(!form.second.isEmpty());
+            return;
+        }
+    }
+}
+
+void DeskWindow::updateWindowTitle()
+{
+    const int unread = unreadCount();
+    setWindowTitle(unread > 0 ? QStringLiteral("(%1) %2").arg(unread).arg(deskTitle) : deskTitle);
+}
+
+bool DeskWindow::isWatched(StreamTab* tab) const
+{
+    return tab && tab->isVisible() && isActiveWindow() && !isMinimized();
+}
+
+void DeskWindow::bringForward()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }

@@ -10,8 +10,11 @@
 
 namespace {
 
-// Decoded sizes kept before the oldest are dropped; a few screens of messages.
+// Decoded sizes kept before they are dropped; a few screens of messages, or a few large charts.
 const int maximumScaled = 600;
+const qint64 maximumScaledBytes = 96 * 1024 * 1024;
+// Downloaded files kept to decode again at other sizes; the oldest go first.
+const qint64 maximumDataBytes = 48 * 1024 * 1024;
 // A picture that moves no data for this long is given up.
 const int transferTimeoutMs = 30 * 1000;
 const int maximumRedirects = 5;
@@ -22,6 +25,9 @@ ImageCache::ImageCache(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
 {
+    m_clock.start();
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ImageCache::onRetryDue);
 }
 
 ImageCache::~ImageCache()
@@ -35,8 +41,22 @@ ImageCache::~ImageCache()
 
 QImage ImageCache::image(const QUrl& url, const QSize& size)
 {
-    if (url.isEmpty() || size.isEmpty() || m_failed.contains(url))
+    if (url.isEmpty() || size.isEmpty() || m_refusals.contains(url))
         return QImage();
+    const auto failure = m_failures.find(url);
+    if (failure != m_failures.end()) {
+        if (failure->dueMs > m_clock.elapsed()) {
+            if (!failure->wanted) {
+                failure->wanted = true;
+                scheduleRetry();
+            }
+            return QImage();
+        }
+        // Its wait is over: asking fetches it again.
+        failure->wanted = true;
+        fetch(url);
+        return QImage();
+    }
     const QString key = QStringLiteral("%1x%2 %3").arg(size.width()).arg(size.height()).arg(url.toString());
     const auto scaled = m_scaled.constFind(key);
     if (scaled != m_scaled.constEnd())
@@ -47,14 +67,29 @@ QImage ImageCache::image(const QUrl& url, const QSize& size)
         return QImage();
     }
     const QImage decoded = decode(url, data.value(), size);
-    if (decoded.isNull()) {
-        m_failed.insert(url);
-        return decoded;
-    }
-    if (m_scaled.size() >= maximumScaled)
-        m_scaled.clear();
-    m_scaled.insert(key, decoded);
+    if (!decoded.isNull())
+        keepScaled(key, decoded);
     return decoded;
+}
+
+void ImageCache::setRetryDelays(int firstMs, int longestMs)
+{
+    m_firstRetryMs = qMax(0, firstMs);
+    m_longestRetryMs = qMax(m_firstRetryMs, longestMs);
+}
+
+void ImageCache::retryFailed()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<QUrl> wanted;
+    for (auto it = m_failures.begin(); it != m_failures.end(); ++it) {
+        it->dueMs = now;
+        it->delayMs = 0;
+        if (it->wanted)
+            wanted << it.key();
+    }
+    for (const QUrl& url : qAsConst(wanted))
+        fetch(url);
 }
 
 void ImageCache::fetch(const QUrl& url)
@@ -63,6 +98,12 @@ void ImageCache::fetch(const QUrl& url)
         if (pending == url)
             return;
     }
+    if (m_data.contains(url))
+        return;
+    // While it is on its way again, no retry is due.
+    const auto failure = m_failures.find(url);
+    if (failure != m_failures.end())
+        failure->wanted = false;
     // Never a local file or anything else Qt would read on this thread: a pipe would stop the desk.
     const QString refused = AddressPolicy::refusal(url, AddressPolicy::Use::Load);
     if (!refused.isEmpty()) {
@@ -126,17 +167,41 @@ void ImageCache::onFinished()
     reply->deleteLater();
     const QUrl url = m_pending.take(reply);
     const QByteArray data = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-    if (data.isEmpty() || m_refusals.contains(url))
-        m_failed.insert(url);
-    else
-        m_data.insert(url, data);
+    if (m_refusals.contains(url)) {
+        m_failures.remove(url);
+    } else if (data.isEmpty()) {
+        fail(url);
+    } else {
+        m_failures.remove(url);
+        keep(url, data);
+    }
     emit imageReady(url);
+}
+
+// The pictures asked for since they failed, whose wait is over.
+void ImageCache::onRetryDue()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<QUrl> due;
+    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it) {
+        if (it->wanted && it->dueMs <= now)
+            due << it.key();
+    }
+    for (const QUrl& url : qAsConst(due))
+        fetch(url);
+    scheduleRetry();
 }
 
 void ImageCache::refuse(const QUrl& url, const QString& refusal)
 {
     m_refusals.insert(url, refusal);
-    m_failed.insert(url);
+    m_failures.remove(url);
+    if (m_data.remove(url) > 0) {
+        m_dataOrder.removeOne(url);
+        m_dataBytes = 0;
+        for (const QByteArray& kept : qAsConst(m_data))
+            m_dataBytes += kept.size();
+    }
 }
 
 void ImageCache::refuse(QNetworkReply* reply, const QString& refusal)
@@ -144,6 +209,52 @@ void ImageCache::refuse(QNetworkReply* reply, const QString& refusal)
     refuse(m_pending.value(reply), refusal);
     // Aborting finishes the reply at once; its handler finds the refusal.
     reply->abort();
+}
+
+// Nobody waits for the picture right now: it is fetched again once asked for after its wait.
+void ImageCache::fail(const QUrl& url)
+{
+    Failure& failure = m_failures[url];
+    failure.delayMs = failure.delayMs == 0 ? m_firstRetryMs : qMin(failure.delayMs * 2, m_longestRetryMs);
+    failure.dueMs = m_clock.elapsed() + failure.delayMs;
+    failure.wanted = false;
+}
+
+void ImageCache::keep(const QUrl& url, const QByteArray& data)
+{
+    m_data.insert(url, data);
+    m_dataOrder.append(url);
+    m_dataBytes += data.size();
+    while (m_dataBytes > maximumDataBytes && m_dataOrder.size() > 1) {
+        const QUrl oldest = m_dataOrder.takeFirst();
+        m_dataBytes -= m_data.take(oldest).size();
+    }
+}
+
+void ImageCache::keepScaled(const QString& key, const QImage& image)
+{
+    if (m_scaled.size() >= maximumScaled || m_scaledBytes + image.sizeInBytes() > maximumScaledBytes) {
+        m_scaled.clear();
+        m_scaledBytes = 0;
+    }
+    m_scaled.insert(key, image);
+    m_scaledBytes += image.sizeInBytes();
+}
+
+void ImageCache::scheduleRetry()
+{
+    qint64 next = -1;
+    for (const Failure& failure : qAsConst(m_failures)) {
+        if (failure.wanted && (next < 0 || failure.dueMs < next))
+            next = failure.dueMs;
+    }
+    if (next < 0) {
+        m_retryTimer.stop();
+        return;
+    }
+    const int wait = int(qBound<qint64>(0, next - m_clock.elapsed(), m_longestRetryMs));
+    if (!m_retryTimer.isActive() || m_retryTimer.remainingTime() > wait)
+        m_retryTimer.start(wait);
 }
 
 QImage ImageCache::decode(const QUrl& url, const QByteArray& data, const QSize& size)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QtCore/QHash>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QList>
 #include <QtCore/QObject>
-#include <QtCore/QSet>
+#include <QtCore/QTimer>
 #include <QtCore/QSize>
 #include <QtCore/QUrl>
 #include <QtGui/QImage>
@@ -13,7 +15,8 @@ class QNetworkReply;
 // Fetches the pictures messages link to (avatars, chart and video thumbnails) once each and
 // keeps them decoded at the sizes asked for; SVG is drawn at that size, so it stays sharp. Only
 // what the address policy allows is fetched, over the network and within its limits; refused
-// pictures say why.
+// pictures say why. A picture that did not come is fetched again after a while, longer each
+// time, while someone still asks for it, and at once when the service is back.
 class ImageCache : public QObject
 {
     Q_OBJECT
@@ -29,6 +32,14 @@ public:
     QString refusal(const QUrl& url) const { return m_refusals.value(url); }
     // Downloads under way.
     int pendingCount() const { return m_pending.size(); }
+    // The last download of the picture at url failed; it is tried again later.
+    bool hasFailed(const QUrl& url) const { return m_failures.contains(url); }
+    // The wait before the first retry of a failed picture, doubled at each failure up to longest.
+    void setRetryDelays(int firstMs, int longestMs);
+
+public slots:
+    // The service answers again: failed pictures are fetched anew, the ones asked for at once.
+    void retryFailed();
 
 signals:
     // A download starts: the only way a picture comes in.
@@ -40,18 +51,37 @@ private slots:
     void onReadyRead();
     void onRedirected(const QUrl& target);
     void onFinished();
+    void onRetryDue();
 
 private:
+    struct Failure
+    {
+        qint64 dueMs = 0;   // on the cache's clock
+        int delayMs = 0;    // the wait that led to dueMs
+        bool wanted = false; // asked for since it failed
+    };
+
     void fetch(const QUrl& url);
     void refuse(const QUrl& url, const QString& refusal);
     // Stops a download for a reason of the policy's.
     void refuse(QNetworkReply* reply, const QString& refusal);
+    void fail(const QUrl& url);
+    void keep(const QUrl& url, const QByteArray& data);
+    void keepScaled(const QString& key, const QImage& image);
+    void scheduleRetry();
     QImage decode(const QUrl& url, const QByteArray& data, const QSize& size);
 
     QNetworkAccessManager* m_network;
     QHash<QUrl, QByteArray> m_data;
+    QList<QUrl> m_dataOrder; // oldest first, to let go of when the data grows too large
+    qint64 m_dataBytes = 0;
     QHash<QString, QImage> m_scaled; // by size and address
+    qint64 m_scaledBytes = 0;
     QHash<QNetworkReply*, QUrl> m_pending;
-    QSet<QUrl> m_failed;
-    QHash<QUrl, QString> m_refusals;
+    QHash<QUrl, Failure> m_failures;
+    QHash<QUrl, QString> m_refusals; // for good: the same address gets the same answer
+    QElapsedTimer m_clock;
+    QTimer m_retryTimer;
+    int m_firstRetryMs = 60 * 1000;
+    int m_longestRetryMs = 30 * 60 * 1000;
 };

@@ -16,10 +16,27 @@
 #include <QtWidgets/QAbstractItemView>
 #include <QtWidgets/QToolTip>
 
+#include <algorithm>
+
 namespace {
 
-// Bodies kept laid out; a few screens' worth.
+// Body documents kept; a few screens' worth. Past this the least recently used half goes.
 const int maximumBodies = 400;
+
+// The row's message, without a copy when the model is the desk's own.
+const Ventari::Message& messageOf(const QModelIndex& index, Ventari::Message* copy)
+{
+    const auto* list = qobject_cast<const MessageListModel*>(index.model());
+    if (list && index.row() >= 0 && index.row() < list->rowCount())
+        return list->rowMessage(index.row());
+    *copy = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
+    return *copy;
+}
+
+int digits(int count)
+{
+    return int(QString::number(count).size());
+}
 
 // The name drawn for the author: a name of their own choosing, or the user name.
 QString displayName(const Ventari::UserInfo& user)
@@ -105,10 +122,12 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setRenderHint(QPainter::TextAntialiasing);
     if (option.state & QStyle::State_MouseOver)
         painter->fillRect(option.rect, theme.hover);
-    // The message the keys act on, while the list has the focus.
-    if (option.state & QStyle::State_HasFocus)
-        painter->fillRect(QRect(option.rect.topLeft(), QSize(3, option.rect.height())), option.palette.color(QPalette::Highlight));
     painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width(), 1), theme.separator);
+    if (option.state & QStyle::State_HasFocus) {
+        QColor tint = option.palette.color(QPalette::Highlight);
+        tint.setAlpha(24);
+        painter->fillRect(option.rect.adjusted(0, 0, 0, -1), tint);
+    }
     painter->translate(option.rect.topLeft());
 
     paintAvatar(painter, it.parts.avatar, it.message.user, ratio);
@@ -137,8 +156,10 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->drawText(it.parts.time, Qt::AlignRight | Qt::AlignVCenter,
                       m_time.relative(it.message.createdAt, QDateTime::currentDateTimeUtc()));
 
+    // A long body shows its first lines only: nothing below them is drawn.
     painter->save();
     painter->translate(it.parts.body.topLeft());
+    painter->setClipRect(QRect(QPoint(0, 0), it.parts.body.size()));
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette = option.palette;
     context.palette.setColor(QPalette::Text, text);
@@ -146,16 +167,26 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     it.body->documentLayout()->draw(painter, context);
     painter->restore();
 
+    if (!it.parts.more.isEmpty()) {
+        QFont font = option.font;
+        font.setUnderline(m_hoverId == it.message.id && m_hoverKind == MessageHit::More);
+        painter->setFont(font);
+        painter->setPen(theme.link);
+        painter->drawText(it.parts.more, Qt::AlignLeft | Qt::AlignVCenter, MessageLayout::moreText(it.expanded));
+        painter->setFont(option.font);
+    }
     if (!it.parts.media.isEmpty())
         paintMedia(painter, it.parts.media, it.message, ratio);
     paintActions(painter, it, option, liked);
+    // The message the keys act on, while the list has the focus.
+    if (option.state & QStyle::State_HasFocus)
+        paintMark(painter, it, option, index);
     painter->restore();
 }
 
 QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    const Item it = item(option, index);
-    return QSize(itemWidth(option), it.parts.height);
+    return QSize(itemWidth(option), partsOf(option, index).height);
 }
 
 bool MessageDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
@@ -170,8 +201,7 @@ bool MessageDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QSty
     if (hit.kind == MessageHit::None || hit.kind == MessageHit::Time)
         return false;
     if (event->type() == QEvent::MouseButtonRelease)
-        emitHit(hit, index.data(MessageListModel::MessageRole).value<Ventari::Message>(),
-                index.data(MessageListModel::LikedRole).toBool());
+        activate(index, hit);
     return true;
 }
 
@@ -193,6 +223,10 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
     }
     case MessageHit::Like:
         tip = index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
+        break;
+    case MessageHit::More:
+        tip = index.data(MessageListModel::ExpandedRole).toBool() ? QStringLiteral("Show only the first lines (M)")
+                                                                  : QStringLiteral("Show the whole message (M)");
         break;
     case MessageHit::Reply:
         tip = QStringLiteral("Reply to %1").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
@@ -253,6 +287,8 @@ MessageHit MessageDelegate::hitAt(const QStyleOptionViewItem& option, const QMod
         hit.kind = MessageHit::Reply;
     else if (it.parts.media.contains(at) || it.parts.open.contains(at))
         hit.kind = MessageLayout::hasChart(it.message) ? MessageHit::Chart : MessageHit::Video;
+    else if (it.parts.more.contains(at))
+        hit.kind = MessageHit::More;
     else if (it.parts.body.contains(at)) {
         hit.anchor = it.body->documentLayout()->anchorAt(at - it.parts.body.topLeft());
         if (!hit.anchor.isEmpty())
@@ -262,34 +298,161 @@ MessageHit MessageDelegate::hitAt(const QStyleOptionViewItem& option, const QMod
 }
 
 QRect MessageDelegate::partRect(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                const MessageHit& part) const
+{
+    if (part.kind == MessageHit::Anchor && part.anchorIndex >= 0) {
+        const Item it = item(option, index);
+        const QVector<MessageLayout::Anchor> anchors = MessageLayout::anchors(it.body.data(), it.parts.body.height());
+        if (part.anchorIndex >= anchors.size())
+            return QRect();
+        return anchors.at(part.anchorIndex).rect.translated(it.parts.body.topLeft() + option.rect.topLeft());
+    }
+    return partRect(option, index, part.kind);
+}
+
+QRect MessageDelegate::partRect(const QStyleOptionViewItem& option, const QModelIndex& index,
                                 MessageHit::Kind kind) const
 {
-    const Item it = item(option, index);
+    const MessageLayout::Parts parts = partsOf(option, index);
     QRect rect;
     switch (kind) {
     case MessageHit::Author:
-        rect = it.parts.author;
+        rect = parts.author;
         break;
     case MessageHit::Time:
-        rect = it.parts.time;
+        rect = parts.time;
         break;
     case MessageHit::Like:
-        rect = it.parts.like;
+        rect = parts.like;
         break;
     case MessageHit::Reply:
-        rect = it.parts.reply;
+        rect = parts.reply;
         break;
     case MessageHit::Chart:
     case MessageHit::Video:
-        rect = it.parts.media;
+        rect = parts.media;
         break;
     case MessageHit::Anchor:
-        rect = it.parts.body;
+        rect = parts.body;
+        break;
+    case MessageHit::More:
+        rect = parts.more;
         break;
     case MessageHit::None:
         break;
     }
     return rect.translated(option.rect.topLeft());
+}
+
+QVector<MessageHit> MessageDelegate::actions(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QVector<MessageHit> actions;
+    if (!index.isValid())
+        return actions;
+    const Item it = item(option, index);
+    actions.append({MessageHit::Author, QString(), -1});
+    const QVector<MessageLayout::Anchor> anchors = MessageLayout::anchors(it.body.data(), it.parts.body.height());
+    for (int i = 0; i < anchors.size(); ++i)
+        actions.append({MessageHit::Anchor, anchors.at(i).href, i});
+    if (!it.parts.more.isEmpty())
+        actions.append({MessageHit::More, QString(), -1});
+    actions.append({MessageHit::Like, QString(), -1});
+    actions.append({MessageHit::Reply, QString(), -1});
+    if (!it.parts.open.isEmpty())
+        actions.append({MessageLayout::hasChart(it.message) ? MessageHit::Chart : MessageHit::Video, QString(), -1});
+    return actions;
+}
+
+QString MessageDelegate::actionLabel(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                     const MessageHit& part) const
+{
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    switch (part.kind) {
+    case MessageHit::Author:
+        return displayName(message.user);
+    case MessageHit::Anchor: {
+        const Item it = item(option, index);
+        const QVector<MessageLayout::Anchor> anchors = MessageLayout::anchors(it.body.data(), it.parts.body.height());
+        return part.anchorIndex >= 0 && part.anchorIndex < anchors.size() ? anchors.at(part.anchorIndex).text : QString();
+    }
+    case MessageHit::Reply:
+        return QStringLiteral("Reply");
+    case MessageHit::More:
+    case MessageHit::Like:
+    case MessageHit::Chart:
+    case MessageHit::Video:
+        return actionText(index, part);
+    case MessageHit::Time:
+    case MessageHit::None:
+        break;
+    }
+    return QString();
+}
+
+QString MessageDelegate::actionText(const QModelIndex& index, const MessageHit& part) const
+{
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    switch (part.kind) {
+    case MessageHit::Author:
+        return QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
+    case MessageHit::Anchor: {
+        QString value;
+        switch (MessageText::targetOf(part.anchor, &value)) {
+        case MessageText::Target::Symbol:
+            return QStringLiteral("Open %1").arg(SafeText::handle(QLatin1Char('$'), value));
+        case MessageText::Target::User:
+            return QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), value));
+        case MessageText::Target::Link:
+            return QStringLiteral("Open %1").arg(AddressPolicy::displayText(QUrl(value)));
+        case MessageText::Target::None:
+            return QString();
+        }
+        return QString();
+    }
+    case MessageHit::More:
+        return MessageLayout::moreText(index.data(MessageListModel::ExpandedRole).toBool());
+    case MessageHit::Like:
+        return index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
+    case MessageHit::Reply:
+        return QStringLiteral("Reply to %1").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
+    case MessageHit::Chart:
+    case MessageHit::Video:
+        return MessageLayout::openText(message);
+    case MessageHit::Time:
+    case MessageHit::None:
+        break;
+    }
+    return QString();
+}
+
+QString MessageDelegate::spokenText(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const Item it = item(option, index);
+    QString author = displayName(it.message.user);
+    if (!it.message.user.username.isEmpty())
+        author += QStringLiteral(" @") + SafeText::identifier(it.message.user.username);
+    return QStringLiteral("%1, %2: %3")
+        .arg(author, m_time.relative(it.message.createdAt, QDateTime::currentDateTimeUtc()),
+             MessageLayout::visibleText(it.body.data(), it.parts.body.height()));
+}
+
+QString MessageDelegate::spokenDetails(const QModelIndex& index) const
+{
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    const int likes = message.likes.size();
+    QString details = likes == 1 ? QStringLiteral("1 like") : QStringLiteral("%1 likes").arg(likes);
+    if (index.data(MessageListModel::LikedRole).toBool())
+        details += likes == 1 ? QStringLiteral(", yours") : QStringLiteral(", yours among them");
+    details += QLatin1Char('.');
+    if (MessageLayout::hasChart(message))
+        details += QStringLiteral(" With a chart.");
+    else if (MessageLayout::hasVideo(message))
+        details += QStringLiteral(" With a video.");
+    details += QStringLiteral(" Written %1.").arg(m_time.exact(message.createdAt));
+    return details;
 }
 
 void MessageDelegate::setHover(int messageId, MessageHit::Kind kind)
@@ -298,31 +461,91 @@ void MessageDelegate::setHover(int messageId, MessageHit::Kind kind)
     m_hoverKind = kind;
 }
 
+void MessageDelegate::setMarked(int messageId, const MessageHit& part)
+{
+    m_markedId = messageId;
+    m_marked = part;
+}
+
+void MessageDelegate::forget(int messageId)
+{
+    m_layouts.remove(messageId);
+}
+
+void MessageDelegate::forgetAll()
+{
+    m_layouts.clear();
+}
+
 MessageDelegate::Item MessageDelegate::item(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     Item it;
-    it.message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
+    Ventari::Message copy;
+    it.message = messageOf(index, &copy);
+    it.expanded = index.data(MessageListModel::ExpandedRole).toBool();
+    it.parts = partsOf(option, index);
     it.body = bodyDocument(it.message, option.font);
-    const MessageLayout layout(option.font);
-    it.parts = layout.layout(it.message, itemWidth(option), it.body.data());
-    it.nameFont = layout.nameFont();
+    // A document made again after it was dropped has not been laid out at this width yet.
+    if (it.body->textWidth() != it.parts.body.width())
+        it.body->setTextWidth(it.parts.body.width());
+    it.nameFont = MessageLayout(option.font).nameFont();
     return it;
+}
+
+MessageLayout::Parts MessageDelegate::partsOf(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    const bool expanded = index.data(MessageListModel::ExpandedRole).toBool();
+    const int width = itemWidth(option);
+    const int likeDigits = digits(qMax(99, message.likes.size()));
+    const bool chart = MessageLayout::hasChart(message);
+    const bool video = MessageLayout::hasVideo(message);
+    Layout& layout = m_layouts[message.id];
+    if (layout.width == width && layout.expanded == expanded && layout.likeDigits == likeDigits
+        && layout.chart == chart && layout.video == video && layout.body == message.body && layout.font == option.font)
+        return layout.parts;
+    const QSharedPointer<QTextDocument> body = bodyDocument(message, option.font);
+    layout.width = width;
+    layout.font = option.font;
+    layout.expanded = expanded;
+    layout.body = message.body;
+    layout.likeDigits = likeDigits;
+    layout.chart = chart;
+    layout.video = video;
+    layout.parts = MessageLayout(option.font).layout(message, width, body.data(), expanded);
+    return layout.parts;
 }
 
 QSharedPointer<QTextDocument> MessageDelegate::bodyDocument(const Ventari::Message& message, const QFont& font) const
 {
-    QSharedPointer<QTextDocument> document = m_bodies.value(message.id);
-    if (document && document->property("body").toString() == message.body && document->defaultFont() == font)
-        return document;
-    if (m_bodies.size() >= maximumBodies)
-        m_bodies.clear();
+    auto found = m_bodies.find(message.id);
+    if (found != m_bodies.end() && found->document->property("body").toString() == message.body
+        && found->document->defaultFont() == font) {
+        found->used = ++m_uses;
+        return found->document;
+    }
+    if (m_bodies.size() >= maximumBodies) {
+        QVector<quint64> uses;
+        uses.reserve(m_bodies.size());
+        for (const Body& body : qAsConst(m_bodies))
+            uses.append(body.used);
+        std::nth_element(uses.begin(), uses.begin() + uses.size() / 2, uses.end());
+        const quint64 median = uses.at(uses.size() / 2);
+        for (auto it = m_bodies.begin(); it != m_bodies.end();) {
+            if (it->used < median)
+                it = m_bodies.erase(it);
+            else
+                ++it;
+        }
+    }
     const DeskTheme& theme = DeskTheme::current();
-    document = QSharedPointer<QTextDocument>::create();
+    QSharedPointer<QTextDocument> document = QSharedPointer<QTextDocument>::create();
     document->setDocumentMargin(0);
     document->setDefaultFont(font);
     document->setProperty("body", message.body);
     document->setHtml(MessageText::toHtml(message.body, {theme.symbol.name(), theme.mention.name(), theme.link.name()}));
-    m_bodies.insert(message.id, document);
+    m_bodies.insert(message.id, {document, ++m_uses});
     return document;
 }
 
@@ -416,19 +639,53 @@ void MessageDelegate::paintActions(QPainter* painter, const Item& it, const QSty
     }
 }
 
-void MessageDelegate::activate(const QModelIndex& index, MessageHit::Kind kind)
+// The frame goes round the message, and round the part the keys act on when one is marked.
+void MessageDelegate::paintMark(QPainter* painter, const Item& it, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const
 {
-    const Ventari::Message message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
-    MessageHit hit;
-    hit.kind = kind;
-    if (kind == MessageHit::Chart && !MessageLayout::hasChart(message))
-        hit.kind = MessageLayout::hasVideo(message) ? MessageHit::Video : MessageHit::None;
-    emitHit(hit, message, index.data(MessageListModel::LikedRole).toBool());
+    const QColor highlight = option.palette.color(QPalette::Highlight);
+    const QRectF row = QRectF(QPointF(0, 0), QSizeF(option.rect.size())).adjusted(2, 2, -2, -3);
+    painter->setPen(QPen(highlight, 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(row, 5, 5);
+    if (m_markedId != it.message.id || m_marked.kind == MessageHit::None)
+        return;
+    QStyleOptionViewItem at = option;
+    at.rect.moveTopLeft(QPoint(0, 0));
+    const QRect part = partRect(at, index, m_marked);
+    if (part.isEmpty())
+        return;
+    // Words in the text have their neighbours close by; the actions below have room around them.
+    const qreal pad = m_marked.kind == MessageHit::Anchor || m_marked.kind == MessageHit::More ? 2 : 4;
+    painter->drawRoundedRect(QRectF(part).adjusted(-pad, -1, pad, 1), 3, 3);
 }
 
-void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked)
+void MessageDelegate::activate(const QModelIndex& index, MessageHit::Kind kind)
+{
+    MessageHit hit;
+    hit.kind = kind;
+    activate(index, hit);
+}
+
+void MessageDelegate::activate(const QModelIndex& index, const MessageHit& part)
+{
+    if (!index.isValid())
+        return;
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    MessageHit hit = part;
+    if (hit.kind == MessageHit::Chart && !MessageLayout::hasChart(message))
+        hit.kind = MessageLayout::hasVideo(message) ? MessageHit::Video : MessageHit::None;
+    emitHit(hit, message, index.data(MessageListModel::LikedRole).toBool(),
+            index.data(MessageListModel::ExpandedRole).toBool());
+}
+
+void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked, bool expanded)
 {
     switch (hit.kind) {
+    case MessageHit::More:
+        emit expandClicked(message.id, !expanded);
+        break;
     case MessageHit::Like:
         emit likeClicked(message.id, liked);
         break;

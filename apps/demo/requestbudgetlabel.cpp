@@ -1,14 +1,19 @@
 #include "requestbudgetlabel.h"
 
+#include <kelvar/preferences.h>
 #include <requestspool.h>
 
 #include <QtCore/QLocale>
 
 RequestBudgetLabel::RequestBudgetLabel(QWidget* parent)
     : QLabel(parent)
-    , m_time(MessageTime::forHostUser())
+    , m_zone(Kelvar::Preferences::instance()->localTimeZoneId())
 {
     setTextFormat(Qt::PlainText);
+    // The bar gives the label what is left; the label fits its words to that.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    if (!m_zone.isValid())
+        m_zone = QTimeZone::utc();
 }
 
 void RequestBudgetLabel::setPool(Ventari::RequestPool* pool)
@@ -21,28 +26,82 @@ void RequestBudgetLabel::setPool(Ventari::RequestPool* pool)
     onBudgetChanged();
 }
 
+QString RequestBudgetLabel::clock(const QDateTime& moment, const QTimeZone& zone)
+{
+    if (!moment.isValid())
+        return QString();
+    return QLocale().toString(moment.toTimeZone(zone).time(), QLocale::ShortFormat);
+}
+
+int RequestBudgetLabel::briefWidth() const
+{
+    return fontMetrics().horizontalAdvance(m_forms.value(1)) + 2 * margin() + 4;
+}
+
+void RequestBudgetLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    fitText();
+}
+
 void RequestBudgetLabel::onBudgetChanged()
 {
+    m_forms.clear();
     if (!m_pool) {
         clear();
+        setToolTip(QString());
         return;
     }
     const Ventari::RequestBudget budget = m_pool->budget();
-    QStringList parts;
-    if (budget.remaining < 0)
-        parts << QStringLiteral("Requests left: not reported yet");
-    else if (budget.limit > 0)
-        parts << QStringLiteral("Requests left %1 of %2").arg(budget.remaining).arg(budget.limit);
-    else
-        parts << QStringLiteral("Requests left %1").arg(budget.remaining);
-    if (budget.resetTime.isValid())
-        parts << QStringLiteral("resets %1").arg(m_time.clock(budget.resetTime));
+    QString left;
+    QString leftShort;
+    if (budget.remaining < 0) {
+        left = QStringLiteral("Requests left: not reported yet");
+        leftShort = QStringLiteral("Requests: ?");
+    } else if (budget.limit > 0) {
+        left = QStringLiteral("Requests left %1 of %2").arg(budget.remaining).arg(budget.limit);
+        leftShort = QStringLiteral("%1/%2 left").arg(budget.remaining).arg(budget.limit);
+    } else {
+        left = QStringLiteral("Requests left %1").arg(budget.remaining);
+        leftShort = QStringLiteral("%1 left").arg(budget.remaining);
+    }
+    const QString reset = clock(budget.resetTime, m_zone);
     // Refreshes take turns: one per period goes to one of the streams.
     const qint64 eachStream = qint64(budget.period) * qMax(1, budget.refreshers);
-    parts << QStringLiteral("refresh every %1 s").arg(qMax<qint64>(1, (eachStream + 500) / 1000));
-    setText(parts.join(QStringLiteral(" · ")));
-    setToolTip(QStringLiteral("The request budget the Ventari service reported. Streams are refreshed in turn, "
-                              "one every %1 s, so each about as often as shown; busy streams and the one on "
+    const qint64 seconds = qMax<qint64>(1, (eachStream + 500) / 1000);
+
+    QStringList full{left};
+    QStringList brief{leftShort};
+    QStringList least{leftShort};
+    if (!reset.isEmpty()) {
+        full << QStringLiteral("resets %1").arg(reset);
+        brief << QStringLiteral("resets %1").arg(reset);
+        least << QStringLiteral("↻ %1").arg(reset);
+    }
+    full << QStringLiteral("refresh every %1 s").arg(seconds);
+    brief << QStringLiteral("every %1 s").arg(seconds);
+    least << QStringLiteral("%1 s").arg(seconds);
+    const QString dot = QStringLiteral(" · ");
+    m_forms = QStringList{full.join(dot), brief.join(dot), least.join(dot)};
+    setToolTip(QStringLiteral("%1\nThe request budget the Ventari service reported. Streams are refreshed in turn, "
+                              "one every %2 s, so each about as often as shown; busy streams and the one on "
                               "screen more often. Likes and shares go at once.")
-                   .arg(QLocale().toString(budget.period / 1000.0, 'f', 1)));
+                   .arg(m_forms.first(), QLocale().toString(budget.period / 1000.0, 'f', 1)));
+    fitText();
+    emit wordsChanged();
+}
+
+// The longest form that fits; the shortest cut at its end, so that a cut shows.
+void RequestBudgetLabel::fitText()
+{
+    if (m_forms.isEmpty())
+        return;
+    const int room = contentsRect().width() - 2 * margin() - 4;
+    for (const QString& form : qAsConst(m_forms)) {
+        if (fontMetrics().horizontalAdvance(form) <= room) {
+            setText(form);
+            return;
+        }
+    }
+    setText(fontMetrics().elidedText(m_forms.last(), Qt::ElideRight, qMax(0, room)));
 }

@@ -1,13 +1,19 @@
 #include "streamtab.h"
 
 #include "addressopener.h"
+#include "addresspolicy.h"
+#include "bellicon.h"
 #include "desktheme.h"
 #include "imagecache.h"
 #include "messagedelegate.h"
+#include "messagelayout.h"
 #include "messagelistmodel.h"
 #include "messagelistview.h"
+#include "mnemonictext.h"
+#include "replydialog.h"
 #include "safetext.h"
 #include "ui_streamtab.h"
+#include "unreadcounter.h"
 
 #include <iauthorization.h>
 #include <iventarimodel.h>
@@ -18,7 +24,17 @@
 #include <ventaristreamshandler.h>
 
 #include <QtCore/QDateTime>
+#include <QtWidgets/QAbstractItemView>
 #include <QtWidgets/QComboBox>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
+
+namespace {
+
+// Pixels of the follow button's subject before it is shortened.
+const int followSubjectWidth = 140;
+
+} // namespace
 
 StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, AddressOpener* opener, QWidget* parent)
     : QWidget(parent)
@@ -26,6 +42,7 @@ StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, Addr
     , m_service(service)
     , m_opener(opener)
     , m_messages(new MessageListModel(this))
+    , m_unread(new UnreadCounter(m_messages, this))
 {
     m_ui->setupUi(this);
     const DeskTheme& theme = DeskTheme::current();
@@ -34,23 +51,36 @@ StreamTab::StreamTab(Ventari::IVentariService* service, ImageCache* images, Addr
     m_ui->banner->hide();
     m_ui->followButton->setStyleSheet(QStringLiteral("QPushButton:checked { background: %1; color: white; }")
                                           .arg(palette().color(QPalette::Highlight).name()));
+    QIcon bell = BellIcon::make(palette().color(QPalette::Highlight), true);
+    const QIcon off = BellIcon::make(theme.dim, false);
+    for (const int side : {16, 32})
+        bell.addPixmap(off.pixmap(side, side), QIcon::Normal, QIcon::Off);
+    m_ui->bellButton->setIcon(bell);
     m_ui->messages->setImageCache(images);
     m_ui->messages->setModel(m_messages);
 
     for (Ventari::IVentariStream* stream : Ventari::VentariStreamsHandler::instance()->streams())
         m_ui->streamCombo->addItem(stream->name(), stream->id());
+    // The box is as wide as most names; its list shows them all whole.
+    m_ui->streamCombo->view()->setMinimumWidth(m_ui->streamCombo->view()->sizeHintForColumn(0) + 24);
 
     connect(m_ui->streamCombo, QOverload<int>::of(&QComboBox::activated), this, &StreamTab::onStreamPicked);
     connect(m_ui->filterCombo, QOverload<int>::of(&QComboBox::activated), this, &StreamTab::onFilterPicked);
     connect(m_ui->followButton, &QPushButton::clicked, this, &StreamTab::onFollowClicked);
-    connect(m_ui->shareIdeaButton, &QPushButton::clicked, this, &StreamTab::onShareIdea);
-    connect(m_ui->shareScreenshotButton, &QPushButton::clicked, this, &StreamTab::shareScreenshot);
+    auto* share = new QMenu(m_ui->shareButton);
+    share->addAction(QStringLiteral("Share an &idea…"), this, &StreamTab::onShareIdea);
+    share->addAction(QStringLiteral("Share a &screenshot of the desk…"), this, &StreamTab::shareScreenshot);
+    m_ui->shareButton->setMenu(share);
+    connect(m_ui->shareButton, &QToolButton::clicked, this, &StreamTab::onShareIdea);
     connect(m_ui->bannerRetry, &QPushButton::clicked, this, &StreamTab::onRetry);
     connect(m_ui->bannerSignIn, &QPushButton::clicked, this, &StreamTab::onSignIn);
     connect(m_ui->bannerClose, &QToolButton::clicked, this, &StreamTab::onBannerClosed);
     connect(m_messages, &MessageListModel::errorOccurred, this, &StreamTab::onModelError);
     connect(m_messages, &MessageListModel::answered, this, &StreamTab::onAnswered);
     connect(m_messages, &MessageListModel::followStateChanged, this, &StreamTab::onFollowStateChanged);
+    connect(m_unread, &UnreadCounter::countChanged, this, &StreamTab::unreadChanged);
+    connect(m_unread, &UnreadCounter::arrived, this, &StreamTab::newMessages);
+    connect(m_ui->bellButton, &QToolButton::toggled, this, &StreamTab::onBellToggled);
 
     // Clicks come in once the view is done with the mouse: they may open a modal dialog, during
     // which refreshes change the rows under it.
@@ -84,6 +114,7 @@ void StreamTab::setState(const TabState& state)
         m_state = TabState{m_ui->streamCombo->itemData(0).toByteArray(), QString(), 0};
     }
     m_ui->streamCombo->setCurrentIndex(index);
+    m_ui->bellButton->setChecked(m_state.bell);
     rebuildFilters();
     rebuildEditor();
     m_settingUp = false;
@@ -116,8 +147,45 @@ QString StreamTab::bannerText() const
 
 void StreamTab::focusEditor()
 {
-    if (m_editor)
-        m_editor->setFocus(Qt::OtherFocusReason);
+    if (!m_editor)
+        return;
+    auto* line = qobject_cast<QLineEdit*>(m_editor.data());
+    if (!line)
+        line = m_editor->findChild<QLineEdit*>();
+    if (line && line->isEnabled()) {
+        line->setFocus(Qt::ShortcutFocusReason);
+        line->selectAll();
+        return;
+    }
+    if (auto* combo = m_editor->findChild<QComboBox*>())
+        combo->setFocus(Qt::ShortcutFocusReason);
+    else
+        m_editor->setFocus(Qt::ShortcutFocusReason);
+}
+
+ReplyDialog* StreamTab::replyDialog() const
+{
+    return m_reply;
+}
+
+int StreamTab::unreadCount() const
+{
+    return m_unread->count();
+}
+
+void StreamTab::setBell(bool bell)
+{
+    m_ui->bellButton->setChecked(bell);
+}
+
+void StreamTab::onBellToggled(bool bell)
+{
+    m_ui->bellButton->setToolTip(bell ? QStringLiteral("New messages here raise a notification; click to stop")
+                                      : QStringLiteral("Notify me of new messages in this tab"));
+    if (bell == m_state.bell)
+        return;
+    m_state.bell = bell;
+    emit stateChanged();
 }
 
 void StreamTab::onEditDone()
@@ -220,11 +288,40 @@ void StreamTab::onRetry()
     updatePlaceholder();
 }
 
+// Narrow, the row of controls does without its labels (the boxes keep their names for screen
+// readers and tooltips) and the follow button without its subject (its tooltip has it) before
+// anything is squeezed.
+void StreamTab::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitControls();
+}
+
+void StreamTab::fitControls()
+{
+    int wanted = m_ui->controlsLayout->sizeHint().width();
+    if (m_compact) {
+        for (QLabel* label : {m_ui->streamLabel, m_ui->filterLabel})
+            wanted += label->sizeHint().width() + m_ui->controlsLayout->spacing();
+        const QFontMetrics metrics = m_ui->followButton->fontMetrics();
+        wanted += metrics.horizontalAdvance(followText(false)) - metrics.horizontalAdvance(followText(true));
+    }
+    const bool compact = width() < wanted;
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    m_ui->streamLabel->setVisible(!compact);
+    m_ui->filterLabel->setVisible(!compact);
+    if (!m_ui->followButton->isHidden())
+        showFollowing(m_ui->followButton->isChecked());
+}
+
 void StreamTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (m_model)
         m_model->setOnScreen(true);
+    m_unread->setOnScreen(true);
 }
 
 void StreamTab::hideEvent(QHideEvent* event)
@@ -232,6 +329,7 @@ void StreamTab::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     if (m_model)
         m_model->setOnScreen(false);
+    m_unread->setOnScreen(false);
 }
 
 void StreamTab::onBannerClosed()
@@ -259,15 +357,39 @@ void StreamTab::onLikeClicked(int messageId, bool liked)
         m_model->likeMessage(messageId);
 }
 
-// The reply starts with "@username "; a direction control in the name would turn round what the
-// user types after it.
-void StreamTab::onReplyClicked(int messageId, const QString& username)
+// The desk's own dialog, which shows the message answered; one per tab, taken over by the next
+// reply.
+void StreamTab::onReplyClicked(int messageId, const QString&)
 {
-    m_service->replyToMessage(messageId, SafeText::plain(username));
+    const int row = m_messages->rowOfMessage(messageId);
+    if (row == -1 || !ensureSignedIn())
+        return;
+    const Ventari::Message message = m_messages->messageAt(row);
+    if (!m_reply) {
+        m_reply = new ReplyDialog(this);
+        m_reply->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_reply, &ReplyDialog::sent, this, &StreamTab::replySent);
+    }
+    m_reply->setMessage(message);
+    m_reply->show();
+    m_reply->raise();
+    m_reply->activateWindow();
 }
 
+// "Open chart" asks for the chart's address; the desk shows the chart itself, when it may load it.
 void StreamTab::onLinkClicked(const QUrl& url)
 {
+    const bool loadable = AddressPolicy::refusal(url, AddressPolicy::Use::Load).isEmpty();
+    for (int row = 0; loadable && row < m_messages->rowCount(); ++row) {
+        const Ventari::Message message = m_messages->messageAt(row);
+        if (!MessageLayout::hasChart(message))
+            continue;
+        const QString large = message.chart[Ventari::Message::ChartLarge];
+        if (QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large) == url) {
+            emit chartRequested(message);
+            return;
+        }
+    }
     m_opener->open(url);
 }
 
@@ -370,13 +492,23 @@ void StreamTab::updateFollowButton()
     m_ui->followButton->setEnabled(m_messages->hasAnswered());
 }
 
+// A long user name keeps both its ends; the tooltip has it whole.
+QString StreamTab::followText(bool compact) const
+{
+    const bool following = m_ui->followButton->isChecked();
+    if (compact)
+        return following ? QStringLiteral("Following") : QStringLiteral("Follow");
+    const QString subject = m_ui->followButton->fontMetrics().elidedText(subjectText(), Qt::ElideMiddle, followSubjectWidth);
+    return following ? QStringLiteral("Following %1").arg(subject) : QStringLiteral("Follow %1").arg(subject);
+}
+
 void StreamTab::showFollowing(bool following)
 {
     m_ui->followButton->setChecked(following);
-    m_ui->followButton->setText(following ? QStringLiteral("Following %1").arg(subjectText())
-                                          : QStringLiteral("Follow %1").arg(subjectText()));
+    m_ui->followButton->setText(mnemonicText(followText(m_compact)));
     m_ui->followButton->setToolTip(following ? QStringLiteral("Stop following %1").arg(subjectText())
                                              : QStringLiteral("Follow %1 on Ventari").arg(subjectText()));
+    fitControls();
 }
 
 void StreamTab::updatePlaceholder()

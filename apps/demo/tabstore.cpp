@@ -9,6 +9,7 @@ namespace {
 const QByteArray tabsKey = QByteArrayLiteral("VentariDesk/tabs");
 const QByteArray currentKey = QByteArrayLiteral("VentariDesk/currentTab");
 const QChar separator = QLatin1Char('\t');
+const QString bellField = QStringLiteral("bell");
 
 } // namespace
 
@@ -27,9 +28,10 @@ QList<TabState> TabStore::tabs() const
         const QStringList fields = entry.split(separator);
         bool ok = false;
         const int filter = fields.value(2).toInt(&ok);
-        if (fields.size() != 3 || fields.at(0).isEmpty() || !ok || filter < 0)
+        const bool bell = fields.size() == 4 && fields.at(3) == bellField;
+        if ((fields.size() != 3 && !bell) || fields.at(0).isEmpty() || !ok || filter < 0)
             continue;
-        tabs.append({fields.at(0).toUtf8(), fields.at(1), filter});
+        tabs.append({fields.at(0).toUtf8(), fields.at(1), filter, bell});
     }
     return tabs.isEmpty() ? firstRunTabs() : tabs;
 }
@@ -45,7 +47,10 @@ void TabStore::save(const QList<TabState>& tabs, int currentIndex)
     for (const TabState& tab : tabs) {
         QString value = tab.value;
         value.remove(separator);
-        entries << QString::fromUtf8(tab.streamId) + separator + value + separator + QString::number(tab.filterIndex);
+        QString entry = QString::fromUtf8(tab.streamId) + separator + value + separator + QString::number(tab.filterIndex);
+        if (tab.bell)
+            entry += separator + bellField;
+        entries << entry;
     }
     m_store->setValue(tabsKey, entries);
     m_store->setValue(currentKey, currentIndex);

@@ -12,7 +12,9 @@ struct TabState
     QByteArray streamId;
     QString value;       // the stream's parameter in the service's form; empty for fixed streams
     int filterIndex = 0;
+    bool bell = false;   // new messages raise a notification
 
+    // The same stream seen the same way; the bell is how the user is told of it, not what it shows.
     bool operator==(const TabState& other) const
     {
         return streamId == other.streamId && value == other.value && filterIndex == other.filterIndex;

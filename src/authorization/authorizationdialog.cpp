@@ -52,6 +52,13 @@ AuthorizationDialog::AuthorizationDialog()
     resize(700, 600);
 }
 
+// The view goes with the widget base, after this dialog's own part; a page still loading then
+// reports its end, which must not reach a dialog that is no longer one.
+AuthorizationDialog::~AuthorizationDialog()
+{
+    m_webView->disconnect(this);
+}
+
 QString AuthorizationDialog::addressText(const QUrl& url)
 {
     const QString scheme = url.scheme();

@@ -19,6 +19,7 @@ class VENTARI_EXPORT AuthorizationDialog : public Kelvar::Dialog
 
 public:
     AuthorizationDialog();
+    ~AuthorizationDialog() override;
 
     QString token() const { return m_token; }
     SignInView* webView() const { return m_webView; }

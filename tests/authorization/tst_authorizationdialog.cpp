@@ -1,3 +1,4 @@
+#include "dialogplayer.h"
 #include "testhost.h"
 
 #include "authorization/authorizationdialog.h"
@@ -29,26 +30,11 @@ QUrl authorizationAddress()
                 + baseUrl() + QStringLiteral("oauth/done"));
 }
 
-// What a script gives in the page, whether the engine answers at once or later; invalid when the
-// page did not answer.
-QVariant evaluate(SignInView* view, const QString& script)
-{
-    bool answered = false;
-    QVariant value;
-    view->runJavaScript(script, [&](const QVariant& result) {
-        value = result;
-        answered = true;
-    });
-    if (!answered)
-        (void)QTest::qWaitFor([&] { return answered; }, pageTimeoutMs);
-    return value;
-}
-
 // Waits until the service's form and its script are in the dialog's page.
 bool waitForForm(const AuthorizationDialog& dialog)
 {
     const QString formShown = QStringLiteral("document.getElementById('authorize') != null && typeof approve == 'function'");
-    return QTest::qWaitFor([&] { return evaluate(dialog.webView(), formShown).toBool(); }, pageTimeoutMs);
+    return QTest::qWaitFor([&] { return evaluateInPage(dialog.webView(), formShown).toBool(); }, pageTimeoutMs);
 }
 
 int requestsTo(const QString& path)
@@ -92,6 +78,7 @@ private slots:
     void addressLine_data();
     void addressLine();
     void theAddressLineFollowsThePage();
+    void closedWhileItsPageLoads();
 
 private:
     TemporarySettings* m_settings = nullptr;
@@ -125,12 +112,12 @@ void tst_AuthorizationDialog::loaderPageLeadsToAuthorizationPage()
     QSignalSpy addresses(view, &SignInView::urlChanged);
 
     QVERIFY(waitForForm(dialog));
-    QCOMPARE(evaluate(view, QStringLiteral("document.title")).toString(), QStringLiteral("Ventari - Authorize"));
-    // The loader page's own address first (blank: it is the plugin's own page), then the one its
-    // script went to.
-    QCOMPARE(addresses.size(), 2);
+    QCOMPARE(evaluateInPage(view, QStringLiteral("document.title")).toString(), QStringLiteral("Ventari - Authorize"));
+    // The loader page has no address of its own (an engine may report it blank), and then the
+    // one its script went to.
+    QVERIFY(!addresses.isEmpty() && addresses.size() <= 2);
     const QUrl loader = addresses.first().first().toUrl();
-    QVERIFY2(loader.isEmpty() || loader.scheme() == QLatin1String("about"), qPrintable(loader.toString()));
+    QVERIFY2(addresses.size() == 1 || loader.isEmpty(), qPrintable(loader.toString()));
     QCOMPARE(addresses.last().first().toUrl(), authorizationAddress());
     QCOMPARE(view->url(), authorizationAddress());
     QCOMPARE(requestsTo(QStringLiteral("/oauth/authorize")), 1);
@@ -313,6 +300,28 @@ void tst_AuthorizationDialog::theAddressLineFollowsThePage()
     QVERIFY(dialog.layout()->indexOf(line) < dialog.layout()->indexOf(dialog.webView()));
     QCOMPARE(dialog.result(), 0);
     QVERIFY(recorder.isEmpty());
+}
+
+// The view goes with the widget base, after the dialog's own part, and reports the end of a page
+// still loading as it goes: nothing of the dialog may hear it then.
+void tst_AuthorizationDialog::closedWhileItsPageLoads()
+{
+    ReportRecorder recorder;
+    const int slow = sharedEmulator().addFault(Emulator::Fault::latency(1500).onPath("/oauth/authorize"));
+    auto* dialog = new AuthorizationDialog;
+    auto* line = dialog->findChild<QLabel*>(QStringLiteral("addressLine"));
+    QVERIFY(line);
+    QVERIFY(QTest::qWaitFor([&] { return frameOf(*dialog)->requestedUrl() == authorizationAddress(); }, pageTimeoutMs));
+    QCOMPARE(dialog->webView()->url(), QUrl());
+
+    const QString untouched = QStringLiteral("as the dialog left it");
+    line->setText(untouched);
+    QString lastText;
+    connect(dialog->webView(), &QObject::destroyed, this, [&] { lastText = line->text(); });
+    delete dialog;
+    sharedEmulator().faults().remove(slow);
+    QCOMPARE(lastText, untouched);
+    QVERIFY(recorder.reports().isEmpty());
 }
 
 QTEST_MAIN(tst_AuthorizationDialog)

@@ -1,11 +1,16 @@
 #include <accountbutton.h>
 #include <addressopener.h>
+#include <alertcenter.h>
+#include <chartviewer.h>
 #include <deskhost.h>
 #include <desktheme.h>
 #include <deskwindow.h>
 #include <imagecache.h>
 #include <messagelistmodel.h>
 #include <messagelistview.h>
+#include <replydialog.h>
+#include <requestbudgetlabel.h>
+#include <safetext.h>
 #include <streamtab.h>
 
 #include "dialogplayer.h"
@@ -13,6 +18,7 @@
 #include "testsupport.h"
 
 #include <authorization/authorizationdialog.h>
+#include <authorization/signinview.h>
 #include <corvane/corvanesink.h>
 
 #include <emulator/service.h>
@@ -27,16 +33,18 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QAccessible>
 #include <QtGui/QHelpEvent>
 #include <QtGui/QImageReader>
 #include <QtTest/QtTest>
-#include <QtWebKitWidgets/QWebFrame>
-#include <QtWebKitWidgets/QWebPage>
-#include <QtWebKitWidgets/QWebView>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QScrollArea>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTabBar>
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QToolTip>
 
@@ -146,6 +154,35 @@ QList<QPair<QString, QPoint>> anchorsOf(MessageListView* view, int row)
     return anchors;
 }
 
+// What a screen reader reads for a widget: what the user sees, "&&" and all taken as Qt draws them.
+QString accessibleName(QWidget* widget)
+{
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QString();
+}
+
+QByteArray jpegOf(const QImage& image)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return buffer.data();
+}
+
+// Drags with the left button held, in steps, as a hand does.
+void drag(QWidget* widget, const QPoint& from, const QPoint& to)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    for (int step = 1; step <= 10; ++step) {
+        const QPoint at = from + (to - from) * step / 10;
+        QMouseEvent move(QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
 } // namespace
 
 // The desk as a trader meets it, on its embedded service: messages appear, a like goes to the
@@ -164,6 +201,13 @@ private slots:
     void followingRoundTrips();
     void notificationsPopUpInTheDesk();
     void popupsStayWithTheNewerWindow();
+    void backgroundTabsCountWhatArrives();
+    void bellTabsAndMentionsNotifyOncePerBurst();
+    void aReplyShowsTheMessageAndSendsOnCtrlEnter();
+    void chartsOpenInTheDesk();
+    void theKeyboardReachesTheSymbolBox();
+    void namesWithAmpersandsShowAsTheyAre();
+    void nothingIsClippedAtTheSmallestSize();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
     void anOutageEndsByItselfAndRetryLoadsAgain();
@@ -176,6 +220,8 @@ private slots:
     void localPicturesInMessagesAreRefused();
     void picturesFromTheServiceKeepToTheLimits();
     void hostileTextShowsWhatItLinks();
+    void manyTabsStayReadableMovableAndClosable();
+    void theStatusBarAndThePopUpTellOneTime();
     void theProgramWritesAScreenshotAndQuits();
     void aMissingPluginIsReportedNotACrash();
     void theProgramReadsItsOptionsWithoutADisplay_data();
@@ -185,6 +231,11 @@ private:
     StreamTab* appleTab() const { return m_window->tabAt(0); }
     // Lets the pool refresh until the AAPL tab shows the message; its row, or -1.
     int waitForAppleRow(int messageId);
+    // Lets the pool send until done holds; whether it does.
+    bool tickUntil(const std::function<bool()>& done, int ticks = 40);
+    // A message from a user of the service, on the service.
+    int post(const char* username, const std::string& body, const QByteArray& chartJpeg = QByteArray());
+    QTabBar* tabBar() const { return m_window->findChild<QTabBar*>(); }
     // An id above every message of the service and of the tab.
     int unusedId() { return m_host->embeddedService()->store().newestMessageId() + 1000 + ++m_injected; }
 
@@ -216,6 +267,8 @@ void tst_Desk::initTestCase()
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
     QCOMPARE(m_window->tabCount(), 3);
+    // Nor its notifications, when the tests run on a desktop session.
+    m_window->alerts()->setDesktopNotifier(nullptr);
     // Nothing of a test run reaches the desktop's browser.
     m_window->addressOpener()->setHandOver([this](const QUrl& url) {
         m_opened.append(url);
@@ -427,7 +480,8 @@ void tst_Desk::anOutageEndsByItselfAndRetryLoadsAgain()
 }
 
 // The service goes away and comes back on the same address: every tab says so while it is gone
-// and shows new messages again once it is back, without a click.
+// and shows new messages again once it is back, without a click; a picture that failed meanwhile
+// comes too.
 void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
 {
     Emulator::Service* service = m_host->embeddedService();
@@ -449,17 +503,26 @@ void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
         return true;
     };
     QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }));
+    const auto charted = service->store().message(post("bob", "$AAPL chart", HostileFiles::smallJpeg()));
+    const QUrl picture(QString::fromStdString(service->baseUrl() + charted->chart->thumb));
+    ImageCache* images = m_window->imageCache();
 
     service->stop();
     QVERIFY(tickUntil([&] {
         return everyTab([](StreamTab* tab) { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); });
     }));
+    QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(images->hasFailed(picture), 10000);
+    // Still wanted; its own wait is a minute.
+    QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
     QVERIFY(service->start(port));
     Emulator::MessageDraft draft;
     draft.userId = service->store().userByName("bob")->id;
     draft.body = "$AAPL back again, @alice";
     const int posted = service->store().post(draft, service->clock().now()).id;
     QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->bannerText().isEmpty(); }); }));
+    QTRY_VERIFY_WITH_TIMEOUT(!images->hasFailed(picture), 10000);
+    QVERIFY(!images->image(picture, MessageLayout::mediaSize).isNull());
     StreamTab* mentions = m_window->tabAt(2);
     QCOMPARE(mentions->state().streamId, QByteArray("mentions"));
     QVERIFY(tickUntil([&] { return appleTab()->messages()->rowOfMessage(posted) == 0 && mentions->messages()->rowOfMessage(posted) == 0; }));
@@ -528,13 +591,16 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
     Emulator::Service* service = m_host->embeddedService();
     Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
     int dialogs = 0;
+    bool asking = false; // the page may answer later, while the timer goes on
     QTimer player;
     connect(&player, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<Ventari::AuthorizationDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialogs > 0)
+        if (!dialog || dialogs > 0 || asking)
             return;
-        QWebFrame* frame = dialog->webView()->page()->mainFrame();
-        if (!frame->evaluateJavaScript(QStringLiteral("typeof approve == 'function'")).toBool())
+        asking = true;
+        const bool ready = evaluateInPage(dialog->webView(), QStringLiteral("typeof approve == 'function'")).toBool();
+        asking = false;
+        if (!ready)
             return;
         ++dialogs;
         QVERIFY(service->removeMessage(id));
@@ -543,7 +609,7 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
             (void)QTest::qWaitFor([&] { return rows->rowOfMessage(id) == -1; }, 300);
         }
         QCOMPARE(rows->rowOfMessage(id), -1);
-        frame->evaluateJavaScript(QStringLiteral("approve('alice')"));
+        dialog->webView()->runJavaScript(QStringLiteral("approve('alice')"));
     });
     player.start(20);
     Corvane::RecordingSink reports;
@@ -571,6 +637,273 @@ int tst_Desk::waitForAppleRow(int messageId)
     return rows->rowOfMessage(messageId);
 }
 
+bool tst_Desk::tickUntil(const std::function<bool()>& done, int ticks)
+{
+    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
+    for (int tick = 0; tick < ticks && !done(); ++tick) {
+        QMetaObject::invokeMethod(pool, "runNextRequest");
+        (void)QTest::qWaitFor(done, 200);
+    }
+    return done();
+}
+
+int tst_Desk::post(const char* username, const std::string& body, const QByteArray& chartJpeg)
+{
+    Emulator::Service* service = m_host->embeddedService();
+    Emulator::MessageDraft draft;
+    draft.userId = service->store().userByName(username)->id;
+    draft.body = body;
+    draft.chartJpeg = chartJpeg.toStdString();
+    return service->store().post(draft, service->clock().now()).id;
+}
+
+// A tab off screen counts what arrives; the window's title tells the total; looking clears it.
+void tst_Desk::backgroundTabsCountWhatArrives()
+{
+    StreamTab* msft = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
+    QVERIFY(tickUntil([&] { return msft->messages()->hasAnswered(); }));
+    const int index = m_window->tabCount() - 1;
+    // What it held when first shown is not new.
+    QCOMPARE(msft->unreadCount(), 0);
+    QCOMPARE(m_window->tabText(index), QStringLiteral("$MSFT"));
+    m_window->showStream(appleTab()->state());
+    QVERIFY(!msft->isVisible());
+
+    auto title = [this] {
+        int total = 0;
+        for (int i = 0; i < m_window->tabCount(); ++i)
+            total += m_window->tabAt(i)->unreadCount();
+        return total > 0 ? QStringLiteral("(%1) Ventari Desk").arg(total) : QStringLiteral("Ventari Desk");
+    };
+    for (int i = 0; i < 3; ++i)
+        post("bob", "$MSFT bid " + std::to_string(i));
+    QVERIFY(tickUntil([&] { return msft->unreadCount() == 3; }));
+    QCOMPARE(m_window->tabText(index), QStringLiteral("$MSFT (3)"));
+    QTRY_COMPARE(tabBar()->tabText(index), QStringLiteral("$MSFT (3)"));
+    QVERIFY(m_window->unreadCount() >= 3);
+    QCOMPARE(m_window->windowTitle(), title());
+    QCOMPARE(appleTab()->unreadCount(), 0); // on screen
+
+    // Another one after a look counts from the look.
+    m_window->showStream(msft->state());
+    QCOMPARE(msft->unreadCount(), 0);
+    QCOMPARE(m_window->tabText(index), QStringLiteral("$MSFT"));
+    QTRY_COMPARE(m_window->windowTitle(), title());
+    m_window->showStream(appleTab()->state());
+    post("bob", "$MSFT offer");
+    QVERIFY(tickUntil([&] { return msft->unreadCount() == 1; }));
+    QCOMPARE(m_window->tabText(index), QStringLiteral("$MSFT (1)"));
+    QTRY_COMPARE(m_window->windowTitle(), title());
+}
+
+// A tab with the bell and the user's mentions are told once per burst, without the user's own
+// messages; a click on the popup shows the tab.
+void tst_Desk::bellTabsAndMentionsNotifyOncePerBurst()
+{
+    Kelvar::NotificationManager* notifications = m_host->notifications();
+    m_window->alerts()->setBurstMs(0);
+    StreamTab* msft = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
+    m_window->showStream(appleTab()->state());
+    QVERIFY(tickUntil([&] { return msft->messages()->hasAnswered(); }));
+    msft->setBell(true);
+    QVERIFY(m_host->settings()->value("VentariDesk/tabs").toStringList().contains(QStringLiteral("symbol\tMSFT\t0\tbell")));
+    notifications->clear();
+
+    for (int i = 0; i < 4; ++i)
+        post("bob", "$MSFT run " + std::to_string(i));
+    post("alice", "$MSFT my own take");
+    post("carol", "$XOM over to you @alice");
+    auto titles = [notifications] {
+        QStringList shown;
+        for (const Kelvar::SimpleNotificationInfo* info : notifications->events())
+            shown << info->title();
+        return shown;
+    };
+    QVERIFY(tickUntil([&] { return titles().size() >= 2; }));
+    QTest::qWait(50);
+    QCOMPARE(titles().size(), 2);
+    QVERIFY2(titles().contains(QStringLiteral("4 new messages in $MSFT")), qPrintable(titles().join(" | ")));
+    QVERIFY2(titles().contains(QStringLiteral("@carol mentioned you")), qPrintable(titles().join(" | ")));
+
+    QWidget* popup = nullptr;
+    for (QWidget* shown : notifications->popups()) {
+        if (shown->toolTip() == QLatin1String("Click to show $MSFT"))
+            popup = shown;
+    }
+    QVERIFY(popup);
+    QTest::mouseClick(popup, Qt::LeftButton);
+    QCOMPARE(m_window->currentTab(), msft);
+    msft->setBell(false);
+    m_window->showStream(appleTab()->state());
+    notifications->clear();
+}
+
+// The reply dialog shows whom and what it answers; Ctrl+Enter sends it as a reply to that message.
+void tst_Desk::aReplyShowsTheMessageAndSendsOnCtrlEnter()
+{
+    const int answered = post("carol", "$AAPL <b>gap</b> & go?\nsecond line");
+    const int row = waitForAppleRow(answered);
+    QVERIFY(row != -1);
+    MessageListView* view = appleTab()->view();
+    view->scrollTo(appleTab()->messages()->index(row));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(row, MessageHit::Reply).center());
+    QCoreApplication::processEvents();
+    ReplyDialog* dialog = appleTab()->replyDialog();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->message().id, answered);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Reply to @carol"));
+    QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("author"))->text().startsWith(QStringLiteral("Carol Chen @carol · ")));
+    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->text(), QStringLiteral("$AAPL <b>gap</b> & go?\nsecond line"));
+    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->textFormat(), Qt::PlainText);
+
+    auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("text"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("@carol "));
+    QTest::keyClicks(text, QStringLiteral("agreed"));
+    // Enter alone starts a line.
+    QTest::keyClick(text, Qt::Key_Return);
+    QCOMPARE(text->toPlainText(), QStringLiteral("@carol agreed\n"));
+    QTest::keyClicks(text, QStringLiteral("fully"));
+    const int newest = m_host->embeddedService()->store().newestMessageId();
+    QTest::keyClick(text, Qt::Key_Return, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(m_host->embeddedService()->store().newestMessageId() > newest, 10000);
+    const auto reply = m_host->embeddedService()->store().message(m_host->embeddedService()->store().newestMessageId());
+    QCOMPARE(QString::fromStdString(reply->body), QStringLiteral("@carol agreed\nfully"));
+    QCOMPARE(reply->inReplyTo, answered);
+    QTRY_VERIFY(!appleTab()->replyDialog());
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Reply sent."));
+}
+
+// "Open chart" shows the large picture in the desk, zoomed by keys, wheel and buttons; "Open in
+// browser" hands it on, and says so when no browser takes it.
+void tst_Desk::chartsOpenInTheDesk()
+{
+    const QImage picture = testPicture(600, 400);
+    const int id = post("alice", "$AAPL daily", jpegOf(picture));
+    const int row = waitForAppleRow(id);
+    QVERIFY(row != -1);
+    MessageListView* view = appleTab()->view();
+    view->scrollTo(appleTab()->messages()->index(row));
+    m_opened.clear();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(row, MessageHit::Chart).center());
+    QCoreApplication::processEvents();
+    QVERIFY(m_opened.isEmpty());
+    ChartViewer* viewer = m_window->chartViewer();
+    QVERIFY(viewer && viewer->isVisible());
+    const Ventari::Message message = appleTab()->messages()->messageAt(row);
+    QCOMPARE(viewer->chartUrl(), QUrl(message.chart[Ventari::Message::ChartLarge]));
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer->picture().isNull(), 10000);
+    QCOMPARE(viewer->picture().size(), picture.size());
+    QVERIFY(viewer->statusText().isEmpty());
+    viewer->resize(500, 400);
+    QTRY_VERIFY(viewer->fitsWindow() && viewer->zoom() < 1);
+    const qreal fit = viewer->zoom();
+
+    QTest::keyClick(viewer, Qt::Key_Plus);
+    QCOMPARE(viewer->zoom(), fit * 1.25);
+    QTest::keyClick(viewer, Qt::Key_1);
+    QCOMPARE(viewer->zoom(), 1.0);
+    auto* area = viewer->findChild<QScrollArea*>();
+    QWheelEvent wheel(QPointF(50, 50), area->viewport()->mapToGlobal(QPoint(50, 50)), QPoint(), QPoint(0, -240),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(area->viewport(), &wheel);
+    QCOMPARE(viewer->zoom(), 1 / 1.5625);
+    QTest::keyClick(viewer, Qt::Key_0);
+    QVERIFY(viewer->fitsWindow());
+    QCOMPARE(viewer->zoom(), fit);
+
+    m_browserTakes = false;
+    m_window->statusBar()->clearMessage();
+    QTest::mouseClick(viewer->findChild<QPushButton*>(QStringLiteral("openInBrowser")), Qt::LeftButton);
+    m_browserTakes = true;
+    QCOMPARE(m_opened, QList<QUrl>{viewer->chartUrl()});
+    const QString failed = QStringLiteral("Could not hand %1 to a web browser.").arg(viewer->chartUrl().toString());
+    QCOMPARE(m_window->statusBar()->currentMessage(), failed);
+    QCOMPARE(viewer->statusText(), failed);
+    viewer->close();
+}
+
+void tst_Desk::theKeyboardReachesTheSymbolBox()
+{
+    m_window->showStream(appleTab()->state());
+    m_window->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), m_window);
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL + Qt::Key_L), QKeySequence(Qt::Key_F6)}) {
+        appleTab()->view()->setFocus();
+        QCOMPARE(QApplication::focusWidget(), appleTab()->view());
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        auto* box = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY2(box && appleTab()->isAncestorOf(box), qPrintable(keys.toString()));
+        QCOMPARE(box->text(), QStringLiteral("AAPL"));
+        QCOMPARE(box->selectedText(), QStringLiteral("AAPL"));
+    }
+}
+
+// Qt reads "&" on buttons and tabs as the mark of a shortcut key; names show as they are.
+void tst_Desk::namesWithAmpersandsShowAsTheyAre()
+{
+    StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("AT&T"), 0});
+    const int index = m_window->tabCount() - 1;
+    QCOMPARE(tab->title(), QStringLiteral("$AT&T"));
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabBar());
+    QVERIFY(bar);
+    QCOMPARE(bar->child(index)->text(QAccessible::Name), QStringLiteral("$AT&T"));
+    auto* follow = tab->findChild<QPushButton*>(QStringLiteral("followButton"));
+    QVERIFY(!follow->isHidden());
+    QCOMPARE(accessibleName(follow), QStringLiteral("Follow $AT&T"));
+    QVERIFY(QKeySequence::mnemonic(follow->text()).isEmpty());
+    QVERIFY(QKeySequence::mnemonic(tabBar()->tabText(index)).isEmpty());
+    m_window->closeTab(index);
+}
+
+// At its smallest the window shows every control whole, side by side, and a status bar that
+// says the refresh period or shows that it is cut.
+void tst_Desk::nothingIsClippedAtTheSmallestSize()
+{
+    const QSize before = m_window->size();
+    m_window->showStream(appleTab()->state());
+    auto controlsWhole = [this] {
+        QWidget* controls = appleTab()->findChild<QWidget*>(QStringLiteral("controls"));
+        QList<QRect> taken;
+        for (QWidget* child : controls->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (child->isHidden())
+                continue;
+            const QRect shown = child->geometry();
+            if (!controls->rect().contains(shown) || shown.width() < child->minimumSizeHint().width())
+                return false;
+            for (const QRect& other : qAsConst(taken)) {
+                if (other.intersects(shown))
+                    return false;
+            }
+            taken << shown;
+        }
+        return taken.size() >= 5;
+    };
+    auto* budget = m_window->findChild<RequestBudgetLabel*>();
+    auto budgetShown = [budget] {
+        const QString text = budget->text();
+        const bool whole = budget->fontMetrics().horizontalAdvance(text) <= budget->contentsRect().width();
+        return whole && (text.contains(QRegularExpression(QStringLiteral("\\d+ s$"))) || text.endsWith(QChar(0x2026)))
+            && budget->toolTip().startsWith(budget->fullText());
+    };
+
+    m_window->resize(400, 300);
+    QTRY_COMPARE(m_window->size(), m_window->minimumSize());
+    QVERIFY(m_window->minimumWidth() >= 600 && m_window->minimumHeight() >= 400);
+    QTRY_VERIFY(controlsWhole());
+    QVERIFY(budgetShown());
+    m_window->resize(800, 500);
+    QTRY_COMPARE(m_window->size(), QSize(800, 500));
+    QTRY_VERIFY(controlsWhole());
+    QVERIFY(budgetShown());
+    QVERIFY(budget->text().endsWith(QLatin1String(" s")));
+    for (QLabel* label : m_window->statusBar()->findChildren<QLabel*>()) {
+        if (label->isVisible())
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(), qPrintable(label->text()));
+    }
+    m_window->resize(before);
+    QTRY_COMPARE(m_window->size(), before);
+}
+
 void tst_Desk::clickedAddressesPassThePolicy_data()
 {
     QTest::addColumn<QString>("body");
@@ -582,9 +915,9 @@ void tst_Desk::clickedAddressesPassThePolicy_data()
 
     // Thumbnails on the emulator, which has none by these names.
     const QString thumb = QString::fromStdString(m_host->embeddedService()->baseUrl()) + "charts/1/thumb.svg";
-    QTest::newRow("a chart on the web") << "Chart" << QStringList{thumb, "https://charts.example.com/c/1-large.png", ""}
-                                        << QStringList{} << true
-                                        << QList<QUrl>{QUrl("https://charts.example.com/c/1-large.png")} << "";
+    // A chart the desk may load shows in the desk's viewer; nothing goes to the browser.
+    QTest::newRow("a chart on the web") << "Chart" << QStringList{thumb, QString(thumb).replace("thumb", "large"), ""}
+                                        << QStringList{} << true << QList<QUrl>{} << "";
     QTest::newRow("a chart in a local file") << "Chart" << QStringList{thumb, "file:///etc/passwd", ""} << QStringList{}
                                              << true << QList<QUrl>{}
                                              << "Refused to open file:///etc/passwd: only web addresses are opened.";
@@ -651,6 +984,12 @@ void tst_Desk::clickedAddressesPassThePolicy()
 
     QCOMPARE(m_opened, opened);
     QCOMPARE(m_window->statusBar()->currentMessage(), status);
+    const bool viewed = QTest::currentDataTag() == QLatin1String("a chart on the web");
+    QCOMPARE(m_window->chartViewer() && m_window->chartViewer()->isVisible(), viewed);
+    if (viewed) {
+        QCOMPARE(m_window->chartViewer()->chartUrl(), QUrl(chart.at(1)));
+        m_window->chartViewer()->close();
+    }
 }
 
 void tst_Desk::localPicturesInMessagesAreRefused()
@@ -796,15 +1135,16 @@ void tst_Desk::hostileTextShowsWhatItLinks()
     QCOMPARE(tooltipAt(view, reply.center()), QStringLiteral("Reply to %1").arg(shown));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, reply.center());
     QCoreApplication::processEvents();
-    QWidget* dialog = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("Ventari::ShareDialog") && widget->isVisible())
-            dialog = widget;
-    }
-    QVERIFY(dialog);
+    ReplyDialog* dialog = appleTab()->replyDialog();
+    QVERIFY(dialog && dialog->isVisible());
     // The override would turn round what the user types after the name.
     QCOMPARE(dialog->findChild<QPlainTextEdit*>(QStringLiteral("text"))->toPlainText(), QStringLiteral("@mallory "));
-    dialog->hide();
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Reply to %1").arg(shown));
+    const QString byline = dialog->findChild<QLabel*>(QStringLiteral("author"))->text();
+    QVERIFY2(byline.startsWith(SafeText::inset(QString::fromUtf8("Mallory \u202Eevil")) + QLatin1Char(' ') + shown), qPrintable(byline));
+    QVERIFY(!byline.contains(QChar(0x202E)));
+    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->text(), QString::fromUtf8("$AA\u200BPL gap filled, next stop 207"));
+    dialog->close();
 
     const QRect author = view->partRect(row, MessageHit::Author);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, author.topLeft() + QPoint(4, author.height() / 2));
@@ -812,6 +1152,87 @@ void tst_Desk::hostileTextShowsWhatItLinks()
     QCOMPARE(m_window->tabCount(), tabs + 1);
     QCOMPARE(m_window->currentTab()->title(), shown);
     m_window->closeTab(m_window->tabCount() - 1);
+}
+
+// Sixteen tabs keep titles that tell them apart; a tab dragged elsewhere stays there after a
+// restart; "Close other tabs" leaves the one it was asked on.
+void tst_Desk::manyTabsStayReadableMovableAndClosable()
+{
+    const QStringList symbols{"MSFT", "GOOG", "TSLA", "XOM", "BRK.B", "RY.CA", "TD.CA", "EURUSD", "GBPJPY", "ES_F", "CL_F"};
+    for (const QString& symbol : symbols)
+        m_window->showStream({"symbol", symbol, 0});
+    m_window->showStream({"user", QStringLiteral("a_very_long_user_name_to_shorten"), 0});
+    while (m_window->tabCount() < 16)
+        m_window->showStream({"symbol", QStringLiteral("ZZ%1").arg(m_window->tabCount()), 0});
+    m_window->showStream(appleTab()->state());
+    QCOMPARE(m_window->tabCount(), 16);
+
+    QTabBar* bar = tabBar();
+    QSet<QString> seen;
+    for (int i = 0; i < bar->count(); ++i) {
+        const QString text = bar->tabText(i);
+        QVERIFY2(!seen.contains(text), qPrintable(text));
+        seen.insert(text);
+        QVERIFY2(bar->tabRect(i).width() > bar->fontMetrics().horizontalAdvance(text), qPrintable(text));
+        const QString title = m_window->tabAt(i)->title();
+        if (bar->fontMetrics().horizontalAdvance(title) <= DeskWindow::longestTitle)
+            QVERIFY2(text.startsWith(title), qPrintable(text));
+    }
+    int longIndex = 0;
+    while (m_window->tabAt(longIndex)->state().streamId != "user")
+        ++longIndex;
+    const QString longOne = m_window->tabText(longIndex);
+    QVERIFY2(longOne.startsWith(QLatin1String("@a_very")) && longOne.endsWith(QLatin1String("shorten"))
+                 && longOne.contains(QChar(0x2026)),
+             qPrintable(longOne));
+    QCOMPARE(bar->tabToolTip(longIndex), QStringLiteral("@a_very_long_user_name_to_shorten"));
+
+    // The fourth tab is dragged onto the second.
+    const TabState dragged = m_window->tabAt(3)->state();
+    bar->setCurrentIndex(3);
+    drag(bar, bar->tabRect(3).center(), bar->tabRect(1).center() - QPoint(bar->tabRect(1).width() / 4, 0));
+    QTRY_COMPARE(m_window->tabAt(1)->state(), dragged);
+    QTRY_COMPARE(TabStore(m_host->settings()).tabs().at(1), dragged);
+
+    m_window->showStream(appleTab()->state());
+    QTimer::singleShot(0, this, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QLatin1String("Close &other tabs"))
+                action->trigger();
+        }
+        menu->close();
+    });
+    emit bar->customContextMenuRequested(bar->tabRect(0).center());
+    QCOMPARE(m_window->tabCount(), 1);
+    QCOMPARE(appleTab()->state(), (TabState{"symbol", QStringLiteral("AAPL"), 0}));
+    QCOMPARE(TabStore(m_host->settings()).tabs(), QList<TabState>{appleTab()->state()});
+    m_window->showStream({"trending", QString(), 0});
+    m_window->showStream({"mentions", QString(), 0});
+    m_window->showStream(appleTab()->state());
+}
+
+// The status bar and the out-of-requests pop-up write the reset time alike, as the user's locale
+// writes times.
+void tst_Desk::theStatusBarAndThePopUpTellOneTime()
+{
+    Emulator::Service* service = m_host->embeddedService();
+    Kelvar::NotificationManager* notifications = m_host->notifications();
+    notifications->clear();
+    auto* budget = m_window->findChild<RequestBudgetLabel*>();
+    service->setRemaining(0);
+    const QString prefix = QStringLiteral("Requests limit exceeded. Please wait until ");
+    QVERIFY(tickUntil([&] { return !notifications->events().isEmpty(); }));
+    const QString popup = notifications->events().first()->text();
+    QVERIFY2(popup.startsWith(prefix) && popup.endsWith(QLatin1Char('.')), qPrintable(popup));
+    const QString time = popup.mid(prefix.size()).chopped(1);
+    QVERIFY2(QLocale().toTime(time, QLocale::ShortFormat).isValid(), qPrintable(time));
+    QTRY_VERIFY2(budget->fullText().contains(QStringLiteral("resets %1 ").arg(time)), qPrintable(budget->fullText()));
+    service->setRemaining(1000);
+    QVERIFY(tickUntil([] { return !Ventari::VentariActionHandler::instance()->requestPool()->isOutOfRequests(); }));
+    notifications->clear();
 }
 
 void tst_Desk::theProgramWritesAScreenshotAndQuits()

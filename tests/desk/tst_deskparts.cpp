@@ -1,10 +1,13 @@
 #include <addresspolicy.h>
+#include <alertcenter.h>
 #include <deskoptions.h>
+#include <desktopnotifier.h>
 #include <imagecache.h>
 #include <pluginhost.h>
 #include <messagetext.h>
 #include <messagetime.h>
 #include <remotesettingsfile.h>
+#include <replydialog.h>
 #include <safetext.h>
 #include <tabstore.h>
 
@@ -13,13 +16,20 @@
 #include "testsupport.h"
 
 #include <emulator/service.h>
+#include <kelvar/notifications.h>
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QProcess>
 #include <QtCore/QTemporaryFile>
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusConnectionInterface>
 #include <QtGui/QTextBlock>
 #include <QtGui/QTextDocument>
 #include <QtGui/QTextLayout>
 #include <QtTest/QtTest>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QPushButton>
 
 Q_DECLARE_METATYPE(MessageText::Target)
 Q_DECLARE_METATYPE(AddressPolicy::Use)
@@ -66,7 +76,88 @@ QUrl servedChart(const QByteArray& bytes)
     return QUrl(QString::fromStdString(service.baseUrl() + message.chart->thumb));
 }
 
+// A message of bob's, as notifications quote it.
+Ventari::Message bobSays(int id, const QString& body)
+{
+    Ventari::Message message;
+    message.id = id;
+    message.body = body;
+    message.user.id = 2;
+    message.user.username = QStringLiteral("bob");
+    return message;
+}
+
+QVector<Ventari::Message> bobSaysMany(int firstId, int count)
+{
+    QVector<Ventari::Message> messages;
+    for (int i = count - 1; i >= 0; --i)
+        messages << bobSays(firstId + i, QStringLiteral("$MSFT up %1").arg(i));
+    return messages;
+}
+
+// A session bus of the test's own: dbus-daemon run as a child, gone with it.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        m_daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
+            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        for (const QString& name : qAsConst(m_names))
+            QDBusConnection::disconnectFromBus(name);
+        m_daemon.terminate();
+        m_daemon.waitForFinished(5000);
+    }
+    bool isRunning() const { return !m_address.isEmpty(); }
+    QString errorText() { return m_daemon.errorString() + QString::fromUtf8(m_daemon.readAllStandardError()); }
+    QDBusConnection connect(const QString& name)
+    {
+        m_names << name;
+        return QDBusConnection::connectToBus(m_address, name);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    QStringList m_names;
+};
+
 } // namespace
+
+// The desktop's notification service as a test plays it: it keeps what it is asked to show.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Shown
+    {
+        uint replaces;
+        QString summary;
+        QString body;
+        QStringList actions;
+    };
+    QList<Shown> shown;
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("body"), QStringLiteral("actions"), QStringLiteral("body-markup")}; }
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap&, int)
+    {
+        shown.append({replaces, summary, body, actions});
+        return replaces != 0 ? replaces : uint(100 + shown.size());
+    }
+    void CloseNotification(uint id) { emit NotificationClosed(id, 3); }
+
+signals:
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
+};
 
 // The desk's small parts that are easy to get wrong: its options, the settings it reads, the
 // message text it marks up, the times it shows, and what it makes of hostile addresses, pictures
@@ -103,6 +194,14 @@ private slots:
     void tabsAreWrittenWithTheEventLoop();
     void pluginSearch();
     void aSecondCopyOfThePluginIsRefused();
+    void tabsKeepTheirBells();
+    void notificationTexts_data();
+    void notificationTexts();
+    void aBurstIsOneNotification();
+    void desktopNotificationsGoOverTheSessionBus();
+    void repliesCountAsTheServiceCounts_data();
+    void repliesCountAsTheServiceCounts();
+    void failedPicturesAreFetchedAgain();
 };
 
 void tst_DeskParts::options_data()
@@ -634,6 +733,247 @@ void tst_DeskParts::aSecondCopyOfThePluginIsRefused()
     QVERIFY(!host.isLoaded());
     QVERIFY2(host.errorText().contains(QStringLiteral("another copy")), qPrintable(host.errorText()));
     QVERIFY2(host.errorText().contains(copy), qPrintable(host.errorText()));
+}
+
+void tst_DeskParts::tabsKeepTheirBells()
+{
+    TemporarySettings settings;
+    TabStore(settings.store()).save({{"symbol", QStringLiteral("MSFT"), 0, true}, {"mentions", QString(), 0, false}}, 0);
+    QCOMPARE(settings.store()->value("VentariDesk/tabs").toStringList(),
+             (QStringList{"symbol\tMSFT\t0\tbell", "mentions\t\t0"}));
+    const QList<TabState> tabs = TabStore(settings.reopen()).tabs();
+    QCOMPARE(tabs.size(), 2);
+    QVERIFY(tabs.at(0).bell);
+    QVERIFY(!tabs.at(1).bell);
+    // Something else in the fourth place is not a bell, and the entry is not read as one.
+    settings.store()->setValue("VentariDesk/tabs", QStringList{"symbol\tMSFT\t0\tbuzz", "trending\t\t0\tbell"});
+    QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"trending", QString(), 0, true}}));
+    QVERIFY(TabStore(settings.store()).tabs().first().bell);
+}
+
+void tst_DeskParts::notificationTexts_data()
+{
+    QTest::addColumn<bool>("mentions");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("one message") << false << 1 << "bob" << "$MSFT gap\nfilled" << "New message in $MSFT"
+                                 << "@bob: $MSFT gap filled";
+    QTest::newRow("a burst") << false << 5 << "bob" << "fifth" << "5 new messages in $MSFT" << "Newest, from @bob: fifth";
+    QTest::newRow("one mention") << true << 1 << "carol" << "@alice look" << "@carol mentioned you"
+                                 << "@carol: @alice look";
+    QTest::newRow("mentions") << true << 3 << "carol" << "again" << "3 new mentions of you"
+                              << "Newest, from @carol: again";
+    QTest::newRow("a long message") << false << 1 << "bob" << QString(300, QLatin1Char('x')) << "New message in $MSFT"
+                                    << "@bob: " + QString(119, QLatin1Char('x')) + QString::fromUtf8("…");
+    // Nothing the service sends turns the desk's words round or hides in a name.
+    QTest::newRow("direction controls") << true << 1 << QString::fromUtf8("mal\u202Elory")
+                                        << QString::fromUtf8("\u202Egnp.exe") << QString::fromUtf8("@mal\uFFFDlory mentioned you")
+                                        << QString::fromUtf8("@mal\uFFFDlory: gnp.exe");
+}
+
+void tst_DeskParts::notificationTexts()
+{
+    QFETCH(bool, mentions);
+    QFETCH(int, count);
+    QFETCH(QString, username);
+    QFETCH(QString, body);
+    QFETCH(QString, summary);
+    QFETCH(QString, text);
+    Ventari::Message newest = bobSays(7, body);
+    newest.user.username = username;
+    const auto kind = mentions ? AlertCenter::Kind::Mentions : AlertCenter::Kind::Messages;
+    QCOMPARE(AlertCenter::summary(kind, QStringLiteral("$MSFT"), count, newest), summary);
+    QCOMPARE(AlertCenter::body(count, newest), text);
+}
+
+// What comes in quick succession is told once, the user's own messages left out; a click on the
+// popup asks for the place it came from.
+void tst_DeskParts::aBurstIsOneNotification()
+{
+    Kelvar::NotificationManager notifications;
+    notifications.setPopupsEnabled(true);
+    AlertCenter alerts(&notifications, nullptr);
+    QSignalSpy asked(&alerts, &AlertCenter::showRequested);
+    alerts.setCurrentUserId(1);
+    alerts.setBurstMs(0);
+    Ventari::Message own = bobSays(20, QStringLiteral("mine"));
+    own.user.id = 1;
+    alerts.add(QStringLiteral("tab-1"), QStringLiteral("$MSFT"), AlertCenter::Kind::Messages, bobSaysMany(10, 2) << own);
+    alerts.add(QStringLiteral("tab-1"), QStringLiteral("$MSFT"), AlertCenter::Kind::Messages, bobSaysMany(12, 3));
+    alerts.add(QStringLiteral("tab-2"), QStringLiteral("$GOOG"), AlertCenter::Kind::Messages, {own});
+    QVERIFY(notifications.events().isEmpty());
+    QTRY_COMPARE(notifications.events().size(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(notifications.events().size(), 1);
+    QCOMPARE(notifications.events().first()->title(), QStringLiteral("5 new messages in $MSFT"));
+    QCOMPARE(notifications.events().first()->text(), QStringLiteral("Newest, from @bob: $MSFT up 2"));
+
+    QCOMPARE(notifications.popups().size(), 1);
+    QTest::mouseClick(notifications.popups().first(), Qt::LeftButton);
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().first().toString(), QStringLiteral("tab-1"));
+    QTRY_VERIFY(notifications.popups().isEmpty());
+}
+
+// Against a notification service played on a private session bus: the desk shows a notification
+// there while it is not the active window, counts on in the one on show, and comes forward on a
+// click; without the service, or in front of the user, it sends nothing.
+void tst_DeskParts::desktopNotificationsGoOverTheSessionBus()
+{
+    PrivateBus bus;
+    QVERIFY2(bus.isRunning(), qPrintable(bus.errorText()));
+    QDBusConnection serviceSide = bus.connect(QStringLiteral("notification-service"));
+    QDBusConnection deskSide = bus.connect(QStringLiteral("desk"));
+    QVERIFY(serviceSide.isConnected() && deskSide.isConnected());
+
+    DesktopNotifier desktop(deskSide);
+    QSignalSpy availability(&desktop, &DesktopNotifier::availabilityChanged);
+    QWidget desk;
+    Kelvar::NotificationManager notifications;
+    AlertCenter alerts(&notifications, &desk);
+    alerts.setDesktopNotifier(&desktop);
+    alerts.setBurstMs(0);
+    QSignalSpy asked(&alerts, &AlertCenter::showRequested);
+    const QString msft = QStringLiteral("tab-1");
+
+    // No notification service on this bus yet: a round trip through the bus says so.
+    QVERIFY(!deskSide.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")));
+    QTest::qWait(50);
+    QVERIFY(!desktop.isAvailable());
+    QVERIFY(!desktop.notify(msft, QStringLiteral("s"), QStringLiteral("b")));
+
+    FakeNotifications service;
+    QVERIFY(serviceSide.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    QVERIFY(serviceSide.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    QTRY_VERIFY(desktop.isAvailable());
+    QCOMPARE(availability.size(), 1);
+
+    alerts.add(msft, QStringLiteral("$MSFT & Co"), AlertCenter::Kind::Messages, bobSaysMany(10, 3));
+    QTRY_COMPARE(service.shown.size(), 1);
+    QCOMPARE(service.shown.at(0).replaces, 0u);
+    QCOMPARE(service.shown.at(0).summary, QStringLiteral("3 new messages in $MSFT & Co"));
+    // The service reads markup in bodies, so a body's own "<" and "&" are escaped.
+    QCOMPARE(service.shown.at(0).body, QStringLiteral("Newest, from @bob: $MSFT up 2"));
+    QVERIFY(service.shown.at(0).actions.contains(QStringLiteral("default")));
+    QCOMPARE(notifications.events().size(), 1);
+    QTRY_VERIFY(desktop.isShown(msft));
+
+    // On show, the next burst replaces it and counts on.
+    alerts.add(msft, QStringLiteral("$MSFT & Co"), AlertCenter::Kind::Messages, {bobSays(20, QStringLiteral("<b>A&P</b>"))});
+    QTRY_COMPARE(service.shown.size(), 2);
+    QCOMPARE(service.shown.at(1).replaces, 101u);
+    QCOMPARE(service.shown.at(1).summary, QStringLiteral("4 new messages in $MSFT & Co"));
+    QCOMPARE(service.shown.at(1).body, QStringLiteral("Newest, from @bob: &lt;b&gt;A&amp;P&lt;/b&gt;"));
+
+    emit service.ActionInvoked(101, QStringLiteral("default"));
+    QTRY_COMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().first().toString(), msft);
+
+    // Once closed, the next one is shown anew and counts from one.
+    emit service.NotificationClosed(101, 2);
+    QTRY_VERIFY(!desktop.isShown(msft));
+    alerts.add(msft, QStringLiteral("$MSFT & Co"), AlertCenter::Kind::Messages, {bobSays(21, QStringLiteral("later"))});
+    QTRY_COMPARE(service.shown.size(), 3);
+    QCOMPARE(service.shown.at(2).replaces, 0u);
+    QCOMPARE(service.shown.at(2).summary, QStringLiteral("New message in $MSFT & Co"));
+
+    // In front of the user the desk's own popup says it.
+    desk.show();
+    desk.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&desk));
+    alerts.add(msft, QStringLiteral("$MSFT & Co"), AlertCenter::Kind::Messages, {bobSays(22, QStringLiteral("seen"))});
+    QTRY_COMPARE(notifications.events().size(), 4);
+    QVERIFY(deskSide.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")));
+    QCoreApplication::processEvents();
+    QCOMPARE(service.shown.size(), 3);
+
+    QVERIFY(serviceSide.unregisterService(QStringLiteral("org.freedesktop.Notifications")));
+    QTRY_VERIFY(!desktop.isAvailable());
+}
+
+void tst_DeskParts::repliesCountAsTheServiceCounts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("counted");
+    QTest::addColumn<int>("remaining"); // with the service's limits, 140 and 20
+
+    QTest::newRow("plain") << "@bob thanks" << 11 << 129;
+    QTest::newRow("a long link counts 20") << "see https://research.example.com/notes/4711 now" << 4 + 20 + 4 << 112;
+    QTest::newRow("a short link counts itself") << "http://x.io" << 11 << 129;
+    QTest::newRow("two links") << "http://a.example.com/aaaaaaaaaa http://b.example.com/bbbbbbbbbb" << 20 + 1 + 20 << 99;
+    QTest::newRow("emoji count once") << QString::fromUtf8("🚀🚀") << 2 << 138;
+    QTest::newRow("over the limit") << QString(141, QLatin1Char('a')) << 141 << -1;
+}
+
+// The service refuses what is over its limit; the dialog counts the same way.
+void tst_DeskParts::repliesCountAsTheServiceCounts()
+{
+    QFETCH(QString, text);
+    QFETCH(int, counted);
+    QFETCH(int, remaining);
+    QCOMPARE(ReplyDialog::countedLength(text, 20), counted);
+
+    Ventari::Message message = bobSays(5, QStringLiteral("hi"));
+    ReplyDialog dialog;
+    dialog.setMessage(message);
+    QCOMPARE(dialog.text(), QStringLiteral("@bob "));
+    auto* editor = dialog.findChild<QPlainTextEdit*>(QStringLiteral("text"));
+    editor->setPlainText(text);
+    QCOMPARE(dialog.remaining(), remaining);
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("count"))->text(), QString::number(remaining));
+    auto* send = dialog.findChild<QPushButton*>(QStringLiteral("send"));
+    QVERIFY(send);
+    QCOMPARE(send->isEnabled(), remaining >= 0);
+}
+
+// A picture the service failed to send comes after its wait, longer each time, or at once when
+// the service is back; one nobody asks for again is left alone.
+void tst_DeskParts::failedPicturesAreFetchedAgain()
+{
+    Emulator::Service& service = sharedEmulator();
+    const QUrl url = servedChart(HostileFiles::smallJpeg());
+    const QUrl other = servedChart(HostileFiles::smallJpeg());
+    const int fault = service.addFault(Emulator::Fault::errorStatus(503).onPath(url.path().toStdString()).times(2));
+    service.addFault(Emulator::Fault::errorStatus(503).onPath(other.path().toStdString()).times(1));
+    ImageCache cache;
+    cache.setRetryDelays(150, 100000);
+    QSignalSpy fetching(&cache, &ImageCache::fetching);
+    QSignalSpy ready(&cache, &ImageCache::imageReady);
+    auto fetchesOf = [&](const QUrl& which) {
+        return std::count_if(fetching.cbegin(), fetching.cend(), [&](const QList<QVariant>& a) { return a.first().toUrl() == which; });
+    };
+
+    QVERIFY(cache.image(url, thumbnail).isNull());
+    QVERIFY(cache.image(other, thumbnail).isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 2, 10000);
+    QVERIFY(cache.hasFailed(url) && cache.hasFailed(other));
+    QCOMPARE(cache.refusal(url), QString());
+    // Asked for again while it waits: nothing goes out before its time, then it does by itself.
+    QVERIFY(cache.image(url, thumbnail).isNull());
+    QCOMPARE(fetchesOf(url), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(fetchesOf(url), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 3, 10000);
+    QVERIFY(cache.hasFailed(url));
+    QVERIFY(cache.image(url, thumbnail).isNull());
+    // The second wait is twice the first; the service is back before it ends.
+    QTest::qWait(200);
+    QCOMPARE(fetchesOf(url), 2);
+    QCOMPARE(fetchesOf(other), 1); // nobody asked for it again
+    cache.retryFailed();
+    QCOMPARE(fetchesOf(url), 3);
+    QCOMPARE(fetchesOf(other), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!cache.hasFailed(url), 10000);
+    QVERIFY(!cache.image(url, thumbnail).isNull());
+    // Its wait is over after the service came back: asking fetches it.
+    QVERIFY(cache.image(other, thumbnail).isNull());
+    QCOMPARE(fetchesOf(other), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!cache.image(other, thumbnail).isNull(), 10000);
+    service.faults().remove(fault);
 }
 
 QTEST_MAIN(tst_DeskParts)

@@ -8,6 +8,7 @@
 #include <streams/ventarisymbolstream.h>
 #include <ventarimodel.h>
 
+#include <QtGui/QAccessible>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
@@ -60,6 +61,10 @@ public:
     // A load's answer, and an older page's.
     void deliver(const QString& notation) { answer("onData", notation); }
     void deliverOlder(const QString& notation) { answer("onOldMessagesActionData", notation); }
+    void deliver(const Ventari::Messages& messages)
+    {
+        QVERIFY(QMetaObject::invokeMethod(this, "onData", Q_ARG(Ventari::Messages, messages)));
+    }
 
     void loadOldMessages() override { ++olderRequests; }
     int olderRequests = 0;
@@ -132,6 +137,34 @@ QString ids(int from, int to)
     return list.join(QLatin1Char(' '));
 }
 
+// A message of id whose body is `words` words long, "w1 w2 w3 …", with $AAPL first.
+Ventari::Message longMessage(int id, int words)
+{
+    Ventari::Message message = PageModel::page(QString::number(id)).first();
+    QStringList text{QStringLiteral("$AAPL")};
+    for (int i = 1; i < words; ++i)
+        text << QStringLiteral("w%1").arg(i);
+    message.body = text.join(QLatin1Char(' '));
+    return message;
+}
+
+QStringList childNames(QAccessibleInterface* item)
+{
+    QStringList names;
+    for (int i = 0; i < item->childCount(); ++i)
+        names << item->child(i)->text(QAccessible::Name);
+    return names;
+}
+
+QAccessibleInterface* childNamed(QAccessibleInterface* item, const QString& name)
+{
+    for (int i = 0; i < item->childCount(); ++i) {
+        if (item->child(i)->text(QAccessible::Name) == name)
+            return item->child(i);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 // The list of a plugin model's messages: its rows follow the model's pages, and its view, scrolled
@@ -149,6 +182,7 @@ private slots:
     void theUsersOwnLikes();
     void errorsAndFollowStateAreHandedOn();
     void anotherSourceLeavesTheOldOneAlone();
+    void theRowsAreAWindowOfTheModel();
 
     void newMessagesDoNotMoveWhatIsRead();
     void atTheTopNewMessagesComeIntoView();
@@ -159,6 +193,10 @@ private slots:
     void hoveringRepaintsOnlyTheRowsItChanges();
     void theSameModelSetAgainIsStillFollowed();
     void theKeysActOnTheCurrentMessage();
+    void theKeysReachEveryPart();
+    void aDayOfMessagesKeepsTheRowsBounded();
+    void longMessagesShowTheirFirstLines();
+    void screenReadersReadEveryMessage();
 
 private:
     // Messages 100 to 159 in a view taller than its window, scrolled to the top.
@@ -352,6 +390,62 @@ void tst_MessageList::anotherSourceLeavesTheOldOneAlone()
     QCOMPARE(list.rowCount(), 0);
 }
 
+// Fifty rows of sixty messages: the rows reach back as the user reads back, new messages wait
+// above while he reads, and the newest come back when asked for.
+void tst_MessageList::theRowsAreAWindowOfTheModel()
+{
+    const QSharedPointer<PageModel> source = PageModel::create();
+    QVERIFY(source);
+    source->deliver(ids(100, 159));
+    MessageListModel list;
+    list.setRowLimit(50);
+    list.setSource(source);
+    QCOMPARE(list.rowCount(), 50);
+    QCOMPARE(list.messageAt(0).id, 159);
+    QCOMPARE(list.hiddenOlderCount(), 10);
+    QCOMPARE(list.hiddenNewerCount(), 0);
+    QVERIFY(!list.isAtEnd());
+
+    // At the top new messages push the oldest rows out.
+    source->deliver(ids(100, 164));
+    QCOMPARE(list.rowCount(), 50);
+    QCOMPARE(list.messageAt(0).id, 164);
+    QCOMPARE(list.messageAt(49).id, 115);
+    QCOMPARE(list.hiddenOlderCount(), 15);
+
+    // Reading the last rows: the older ones come, the newest rows go.
+    list.setReadingRange(117, 115);
+    QCOMPARE(list.showOlder(10), 10);
+    QCOMPARE(list.rowCount(), 50);
+    QCOMPARE(list.messageAt(49).id, 105);
+    QCOMPARE(list.hiddenOlderCount(), 5);
+    QCOMPARE(list.hiddenNewerCount(), 10);
+    QCOMPARE(list.rowOfMessage(164), -1);
+
+    // Newer messages wait above; a deleted one leaves the rows; an older page lands below what is
+    // hidden, so it is not a row yet.
+    source->deliver(ids(100, 128) + QLatin1Char(' ') + ids(130, 170));
+    QCOMPARE(list.rowCount(), 49);
+    QCOMPARE(list.rowOfMessage(129), -1);
+    QCOMPARE(list.hiddenNewerCount(), 16);
+    QCOMPARE(list.countNewerThan(164), 6);
+    source->deliverOlder(ids(90, 99));
+    QCOMPARE(list.hiddenOlderCount(), 15);
+
+    QCOMPARE(list.showOlder(100), 15);
+    QCOMPARE(list.messageAt(list.rowCount() - 1).id, 90);
+    QCOMPARE(list.hiddenOlderCount(), 0);
+    source->deliverOlder(QString());
+    QVERIFY(list.isAtEnd());
+
+    list.showNewest();
+    QCOMPARE(list.rowCount(), 50);
+    QCOMPARE(list.messageAt(0).id, 170);
+    QCOMPARE(list.hiddenNewerCount(), 0);
+    QCOMPARE(list.showNewer(10), 0);
+    QVERIFY(!list.isAtEnd());
+}
+
 void tst_MessageList::newMessagesDoNotMoveWhatIsRead()
 {
     QVERIFY(showList());
@@ -451,18 +545,32 @@ void tst_MessageList::olderMessagesOneRequestAtATime()
     QCOMPARE(m_source->olderRequests, 2);
 }
 
+// Below the last message the list says there is nothing older, and asks for nothing more.
 void tst_MessageList::anEmptyOlderPageEndsTheStream()
 {
     QVERIFY(showList());
     scrollTo(m_view->verticalScrollBar()->maximum());
     QCOMPARE(m_source->olderRequests, 1);
+    QCOMPARE(m_view->endText(), QString());
     m_source->deliverOlder(QString());
     QCoreApplication::processEvents();
     QVERIFY(!m_view->isLoadingOlder());
+    QCOMPARE(m_view->endText(), QStringLiteral("No older messages"));
 
     scrollTo(m_view->verticalScrollBar()->maximum() - 50);
     scrollTo(m_view->verticalScrollBar()->maximum());
     QCOMPARE(m_source->olderRequests, 1);
+
+    // Scrolled to the end, the words are in view under the last message.
+    const QRect last = m_view->visualRect(m_list->index(m_list->rowCount() - 1));
+    const QRect mark(0, last.bottom() + 1, m_view->viewport()->width(), MessageListView::endMarkHeight);
+    QVERIFY(m_view->viewport()->rect().contains(mark));
+    const QImage band = m_view->viewport()->grab(mark).toImage();
+    const QColor background = band.pixelColor(2, 2);
+    int drawn = 0;
+    for (int x = mark.width() / 3; x < mark.width() * 2 / 3; ++x)
+        drawn += band.pixelColor(x, mark.height() / 2) != background;
+    QVERIFY(drawn > 10);
 }
 
 void tst_MessageList::hoveringRepaintsOnlyTheRowsItChanges()
@@ -525,9 +633,17 @@ void tst_MessageList::theKeysActOnTheCurrentMessage()
     m_view->setFocus();
     QTRY_VERIFY(m_view->hasFocus());
     QCOMPARE(m_view->currentIndex().row(), 0);
-    const QRect mark = m_view->visualRect(m_list->index(0)).adjusted(0, 4, 0, -4);
-    const QImage marked = m_view->viewport()->grab(QRect(mark.topLeft(), QSize(2, mark.height()))).toImage();
-    QCOMPARE(marked.pixelColor(1, marked.height() / 2), m_view->palette().color(QPalette::Highlight));
+    // A frame all round the marked message, and none round the next one.
+    const QColor highlight = m_view->palette().color(QPalette::Highlight);
+    auto framed = [this, &highlight](int row) {
+        const QImage item = m_view->viewport()->grab(m_view->visualRect(m_list->index(row))).toImage();
+        const int w = item.width();
+        const int h = item.height();
+        return item.pixelColor(2, h / 2) == highlight && item.pixelColor(w - 3, h / 2) == highlight
+            && item.pixelColor(w / 2, 2) == highlight && item.pixelColor(w / 2, h - 4) == highlight;
+    };
+    QVERIFY(framed(0));
+    QVERIFY(!framed(1));
 
     QTest::keyClick(m_view.get(), Qt::Key_L);
     QTest::keyClick(m_view.get(), Qt::Key_L, Qt::ControlModifier);
@@ -548,6 +664,222 @@ void tst_MessageList::theKeysActOnTheCurrentMessage()
     m_view->setCurrentIndex(m_list->index(0));
     QTest::keyClick(m_view.get(), Qt::Key_Return);
     QCOMPARE(links, (QList<QList<QVariant>>{{QUrl(QStringLiteral("http://127.0.0.1:9/large.png"))}}));
+}
+
+// Left and right go through the parts of the current message, framed as they go; Return or Space
+// acts on the marked part; moving on to another message leaves its parts.
+void tst_MessageList::theKeysReachEveryPart()
+{
+    QVERIFY(showList());
+    MessageDelegate* delegate = m_view->messageDelegate();
+    QSignalSpy symbols(delegate, &MessageDelegate::symbolClicked);
+    QSignalSpy users(delegate, &MessageDelegate::userClicked);
+    QSignalSpy likes(delegate, &MessageDelegate::likeClicked);
+    m_view->activateWindow();
+    m_view->setFocus();
+    QTRY_VERIFY(m_view->hasFocus());
+    auto marked = [this] { return m_view->actionText(0, m_view->markedPart()); };
+
+    QStringList steps;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(m_view.get(), Qt::Key_Right);
+        steps << marked();
+    }
+    QCOMPARE(steps, (QStringList{"Open @alice's messages", "Open $AAPL", "Like", "Reply to @alice", QString()}));
+    QTest::keyClick(m_view.get(), Qt::Key_Left);
+    QCOMPARE(m_view->markedPart().kind, MessageHit::Reply);
+
+    QTest::keyClick(m_view.get(), Qt::Key_Left);
+    QTest::keyClick(m_view.get(), Qt::Key_Space);
+    QTest::keyClick(m_view.get(), Qt::Key_Left);
+    const QRect symbol = m_view->partRect(0, m_view->markedPart());
+    QTest::keyClick(m_view.get(), Qt::Key_Return);
+    QTest::keyClick(m_view.get(), Qt::Key_Left);
+    QTest::keyClick(m_view.get(), Qt::Key_Enter);
+    QCOMPARE(likes, (QList<QList<QVariant>>{{159, false}}));
+    QCOMPARE(symbols, (QList<QList<QVariant>>{{QStringLiteral("AAPL")}}));
+    QCOMPARE(users, (QList<QList<QVariant>>{{QStringLiteral("alice")}}));
+
+    // The marked part has a frame of its own, a little outside its text.
+    QTest::keyClick(m_view.get(), Qt::Key_Right);
+    QVERIFY(symbol.isValid());
+    const QImage image = m_view->viewport()->grab().toImage();
+    const QColor highlight = m_view->palette().color(QPalette::Highlight);
+    QCOMPARE(image.pixelColor(symbol.left() - 2, symbol.center().y()), highlight);
+    QCOMPARE(image.pixelColor(symbol.right() + 2, symbol.center().y()), highlight);
+
+    QTest::keyClick(m_view.get(), Qt::Key_Escape);
+    QCOMPARE(m_view->markedPart().kind, MessageHit::None);
+    QTest::keyClick(m_view.get(), Qt::Key_Right);
+    QTest::keyClick(m_view.get(), Qt::Key_Down);
+    QCOMPARE(m_view->currentIndex().row(), 1);
+    QCOMPARE(m_view->markedPart().kind, MessageHit::None);
+}
+
+// A day at the top of a busy stream: the rows stay within their limit. Scrolling down shows what
+// the model holds before it is asked for more; while the user reads there, new messages are
+// counted, not piled up, and the button brings the newest back.
+void tst_MessageList::aDayOfMessagesKeepsTheRowsBounded()
+{
+    QVERIFY(showList());
+    m_list->setRowLimit(200);
+    auto deliverNew = [this](int count) {
+        for (int k = 0; k < count; k += 20) {
+            const int newest = m_source->messageByIndex(m_source->count() - 1).id;
+            m_source->deliver(ids(newest - 9, newest + 20));
+        }
+        QCoreApplication::processEvents();
+    };
+    // The message the keys are on goes with the oldest rows; the keys stay on what is in view.
+    m_view->setCurrentIndex(m_list->index(0));
+    deliverNew(1000);
+    QCOMPARE(m_source->count(), 1060);
+    QCOMPARE(m_list->rowCount(), 200);
+    QCOMPARE(topMessage().first, 1159);
+    QCOMPARE(m_view->unseenCount(), 0);
+    QVERIFY(m_view->viewport()->rect().intersects(m_view->visualRect(m_view->currentIndex())));
+
+    for (int i = 0; i < 20 && m_list->messageAt(m_list->rowCount() - 1).id > 700; ++i)
+        scrollTo(m_view->verticalScrollBar()->maximum());
+    QVERIFY(m_list->messageAt(m_list->rowCount() - 1).id <= 700);
+    QCOMPARE(m_source->olderRequests, 0);
+    QCOMPARE(m_list->rowCount(), 200);
+    QVERIFY(m_list->rowOfMessage(1159) == -1);
+
+    const QPair<int, int> before = topMessage();
+    deliverNew(400);
+    QCOMPARE(m_list->rowCount(), 200);
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->unseenCount(), 400);
+
+    m_view->scrollToNewest();
+    QCoreApplication::processEvents();
+    QCOMPARE(topMessage().first, 1559);
+    QCOMPARE(m_view->unseenCount(), 0);
+    QCOMPARE(m_list->rowCount(), 200);
+}
+
+// A message of 2,000 words shows its first six lines and "Show more"; a click or M shows it whole,
+// and "Show less" cuts it short again. Short messages have nothing to show more of.
+void tst_MessageList::longMessagesShowTheirFirstLines()
+{
+    QVERIFY(showList());
+    m_source->deliver(Ventari::Messages{longMessage(160, 2000)});
+    QVERIFY(m_list->messageAt(0).body.size() > 10000);
+    QCoreApplication::processEvents();
+    const int line = QFontMetrics(m_view->font()).lineSpacing();
+    const QRect body = m_view->partRect(0, MessageHit::Anchor);
+    QVERIFY2(body.height() > 5 * line && body.height() <= 6 * line + 2, qPrintable(QString::number(body.height())));
+    const QRect more = m_view->partRect(0, MessageHit::More);
+    QVERIFY(more.top() > body.bottom());
+    QCOMPARE(m_view->actionText(0, {MessageHit::More, QString(), -1}), QStringLiteral("Show more"));
+    const int collapsed = m_view->visualRect(m_list->index(0)).height();
+    QVERIFY(m_view->partRect(1, MessageHit::More).isEmpty());
+
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, more.center());
+    QTRY_VERIFY(m_view->visualRect(m_list->index(0)).height() > 3 * m_view->viewport()->height());
+    QCOMPARE(m_view->actionText(0, {MessageHit::More, QString(), -1}), QStringLiteral("Show less"));
+    QVERIFY(m_view->partRect(0, MessageHit::More).top() > m_view->viewport()->height());
+    QCOMPARE(topMessage(), qMakePair(160, 0));
+
+    m_view->setFocus();
+    m_view->setCurrentIndex(m_list->index(0));
+    QTest::keyClick(m_view.get(), Qt::Key_M);
+    QTRY_COMPARE(m_view->visualRect(m_list->index(0)).height(), collapsed);
+    QTest::keyClick(m_view.get(), Qt::Key_Down);
+    QTest::keyClick(m_view.get(), Qt::Key_M);
+    QCOMPARE(m_view->visualRect(m_list->index(1)).height(), m_view->visualRect(m_list->index(2)).height());
+    QVERIFY(!m_list->isExpanded(159));
+}
+
+// A screen reader finds each message as an item of the list, read as author, time and text and
+// then its likes, with a link or button for each thing it can do; acting through them does what
+// clicks do, and the focus follows the keys into the parts.
+void tst_MessageList::screenReadersReadEveryMessage()
+{
+    QVERIFY(showList());
+    Ventari::Messages extra = PageModel::page(QStringLiteral("160+7+8"));
+    extra[0].chart[Ventari::Message::ChartThumb] = QStringLiteral("http://127.0.0.1:9/thumb.png");
+    extra[0].chart[Ventari::Message::ChartLarge] = QStringLiteral("http://127.0.0.1:9/large.png");
+    extra << longMessage(161, 400);
+    m_source->deliver(extra);
+    m_list->setCurrentUserId(7);
+    MessageDelegate* delegate = m_view->messageDelegate();
+    QSignalSpy likes(delegate, &MessageDelegate::likeClicked);
+    QSignalSpy links(delegate, &MessageDelegate::linkClicked);
+    QSignalSpy symbols(delegate, &MessageDelegate::symbolClicked);
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view.get());
+    QVERIFY(list);
+    QCOMPARE(list->role(), QAccessible::List);
+    QCOMPARE(list->childCount(), 62);
+
+    QAccessibleInterface* plain = list->child(2);
+    QCOMPARE(plain->role(), QAccessible::ListItem);
+    QCOMPARE(list->indexOfChild(plain), 2);
+    QCOMPARE(plain->parent(), list);
+    const QString name = plain->text(QAccessible::Name);
+    QVERIFY2(name.startsWith(QStringLiteral("Alice Archer @alice, ")) && name.endsWith(QStringLiteral(": Message 159 about $AAPL")),
+             qPrintable(name));
+    QVERIFY(plain->text(QAccessible::Description).startsWith(QStringLiteral("0 likes.")));
+    QCOMPARE(childNames(plain), (QStringList{"Alice Archer", "$AAPL", "Like", "Reply"}));
+    QCOMPARE(plain->child(1)->role(), QAccessible::Link);
+    QCOMPARE(plain->child(1)->text(QAccessible::Description), QStringLiteral("Open $AAPL"));
+    QCOMPARE(plain->child(2)->role(), QAccessible::Button);
+    QCOMPARE(plain->indexOfChild(plain->child(3)), 3);
+    QCOMPARE(plain->child(3)->parent(), plain);
+    QAccessibleActionInterface* actions = plain->actionInterface();
+    QVERIFY(actions);
+    QCOMPARE(actions->actionNames(), (QStringList{QAccessibleActionInterface::setFocusAction(), "Like", "Reply"}));
+    QCOMPARE(actions->keyBindingsForAction(QStringLiteral("Like")), QStringList{"L"});
+    actions->doAction(QStringLiteral("Like"));
+    plain->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(likes, (QList<QList<QVariant>>{{159, false}}));
+    QCOMPARE(symbols, (QList<QList<QVariant>>{{QStringLiteral("AAPL")}}));
+
+    // Liked by the user and one more, with a chart.
+    QAccessibleInterface* charted = list->child(1);
+    QVERIFY(charted->text(QAccessible::Description).startsWith(QStringLiteral("2 likes, yours among them. With a chart.")));
+    QCOMPARE(charted->actionInterface()->actionNames(),
+             (QStringList{QAccessibleActionInterface::setFocusAction(), "Unlike", "Reply", "Open chart"}));
+    QAccessibleInterface* unlike = childNamed(charted, QStringLiteral("Unlike"));
+    QVERIFY(unlike && unlike->state().checkable && unlike->state().checked);
+    childNamed(charted, QStringLiteral("Open chart"))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(links, (QList<QList<QVariant>>{{QUrl(QStringLiteral("http://127.0.0.1:9/large.png"))}}));
+
+    // Where things are, and where the keys are.
+    const QPoint likeAt = plain->child(2)->rect().center();
+    QCOMPARE(list->childAt(likeAt.x(), likeAt.y()), plain);
+    QCOMPARE(plain->childAt(likeAt.x(), likeAt.y()), plain->child(2));
+    m_view->activateWindow();
+    m_view->setFocus();
+    QTRY_VERIFY(m_view->hasFocus());
+    m_view->setCurrentIndex(m_list->index(2));
+    QCOMPARE(list->focusChild(), plain);
+    QVERIFY(plain->state().focused);
+    QTest::keyClick(m_view.get(), Qt::Key_Right);
+    QTest::keyClick(m_view.get(), Qt::Key_Right);
+    QCOMPARE(list->focusChild(), plain->child(1));
+    QVERIFY(plain->child(1)->state().focused && !plain->child(0)->state().focused);
+
+    // The long message reads as far as it is shown, then opens up.
+    QAccessibleInterface* long_ = list->child(0);
+    QVERIFY(long_->state().expandable && !long_->state().expanded);
+    const QString cut = long_->text(QAccessible::Name);
+    QVERIFY2(cut.contains(QStringLiteral(": $AAPL w1 w2 ")) && cut.endsWith(QChar(0x2026)) && !cut.contains(QStringLiteral("w399")),
+             qPrintable(cut));
+    const int shortHeight = long_->rect().height();
+    long_->actionInterface()->doAction(QStringLiteral("Show more"));
+    QTRY_VERIFY(long_->state().expanded);
+    QVERIFY(long_->rect().height() > shortHeight);
+    QVERIFY(long_->text(QAccessible::Name).endsWith(QStringLiteral(" w398 w399")));
+    QVERIFY(childNamed(long_, QStringLiteral("Show less")));
+
+    // The last message says that there is none older.
+    m_source->deliverOlder(QString());
+    QCoreApplication::processEvents();
+    QVERIFY(list->child(61)->text(QAccessible::Description).endsWith(QStringLiteral("No older messages.")));
+    QVERIFY(!list->child(60)->text(QAccessible::Description).contains(QStringLiteral("older")));
 }
 
 int main(int argc, char** argv)

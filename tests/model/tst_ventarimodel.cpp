@@ -306,39 +306,48 @@ void tst_VentariModel::merges_data()
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QString>("result");
     QTest::addColumn<bool>("finished");
+    QTest::addColumn<int>("limit"); // what the model may keep; 0: all
 
-    QTest::newRow("first page") << QStringList{"page:30 20 10"} << QStringList{"added 10 20 30"} << "10 20 30" << false;
-    QTest::newRow("empty first page") << QStringList{"page:"} << QStringList{"noData"} << "" << true;
+    QTest::newRow("first page") << QStringList{"page:30 20 10"} << QStringList{"added 10 20 30"} << "10 20 30" << false << 0;
+    QTest::newRow("empty first page") << QStringList{"page:"} << QStringList{"noData"} << "" << true << 0;
     QTest::newRow("identical refresh") << QStringList{"page:30 20 10", "page:30 20 10"}
-                                       << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false;
+                                       << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false << 0;
     QTest::newRow("a like on the service") << QStringList{"page:30 20 10", "page:30 20+7 10"}
-                                           << QStringList{"added 10 20 30", "changed 20"} << "10 20+7 30" << false;
+                                           << QStringList{"added 10 20 30", "changed 20"} << "10 20+7 30" << false << 0;
     QTest::newRow("a changed body alone") << QStringList{"page:30 20 10", "page:30 20* 10"}
-                                          << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false;
+                                          << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false << 0;
     QTest::newRow("10 20 30, then 10 20 25 30") << QStringList{"page:30 20 10", "page:30 25 20 10"}
                                                 << QStringList{"added 10 20 30", "removed 30", "added 25 30"}
-                                                << "10 20 25 30" << false;
+                                                << "10 20 25 30" << false << 0;
     QTest::newRow("10 15 20, then 10 20") << QStringList{"page:20 15 10", "page:20 10"}
-                                          << QStringList{"added 10 15 20", "removed 15"} << "10 20" << false;
+                                          << QStringList{"added 10 15 20", "removed 15"} << "10 20" << false << 0;
     QTest::newRow("removed, added and changed, in this order")
         << QStringList{"page:40 30 20 10", "page:50 40 30+7 10"}
-        << QStringList{"added 10 20 30 40", "removed 20", "added 50", "changed 30"} << "10 30+7 40 50" << false;
+        << QStringList{"added 10 20 30 40", "removed 20", "added 50", "changed 30"} << "10 30+7 40 50" << false << 0;
     QTest::newRow("older page") << QStringList{"page:30 20 10", "older:7 5"}
-                                << QStringList{"added 10 20 30", "added 5 7"} << "5 7 10 20 30" << false;
+                                << QStringList{"added 10 20 30", "added 5 7"} << "5 7 10 20 30" << false << 0;
     QTest::newRow("older page empty") << QStringList{"page:30 20 10", "older:"}
-                                      << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << true;
+                                      << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << true << 0;
     QTest::newRow("unsorted page") << QStringList{"page:20 40 10 30"} << QStringList{"added 10 20 30 40"}
-                                   << "10 20 30 40" << false;
+                                   << "10 20 30 40" << false << 0;
     QTest::newRow("an empty refresh keeps the list") << QStringList{"page:10", "page:"}
-                                                     << QStringList{"added 10", "noChange"} << "10" << false;
+                                                     << QStringList{"added 10", "noChange"} << "10" << false << 0;
     QTest::newRow("finished stays once set") << QStringList{"page:", "page:10"} << QStringList{"noData", "added 10"}
-                                             << "10" << true;
+                                             << "10" << true << 0;
     QTest::newRow("like answer") << QStringList{"page:30 20 10", "like:20+7"}
-                                 << QStringList{"added 10 20 30", "changed 20"} << "10 20+7 30" << false;
+                                 << QStringList{"added 10 20 30", "changed 20"} << "10 20+7 30" << false << 0;
     QTest::newRow("like answer changing nothing") << QStringList{"page:30 20 10", "like:20"}
-                                                  << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false;
+                                                  << QStringList{"added 10 20 30", "noChange"} << "10 20 30" << false << 0;
     QTest::newRow("like answer of the newest") << QStringList{"page:30 20 10", "like:30+7+9"}
-                                               << QStringList{"added 10 20 30", "changed 30"} << "10 20 30+7+9" << false;
+                                               << QStringList{"added 10 20 30", "changed 30"} << "10 20 30+7+9" << false << 0;
+    // New messages push the oldest out; older pages are the user's and stay until the next answer.
+    QTest::newRow("a limit pushes the oldest out") << QStringList{"page:30 20 10", "page:40 30 20 10"}
+                                                   << QStringList{"added 10 20 30", "added 40", "removed 10"} << "20 30 40" << false << 3;
+    QTest::newRow("older pages beyond the limit") << QStringList{"page:30 20", "older:10 5"}
+                                                  << QStringList{"added 20 30", "added 5 10"} << "5 10 20 30" << false << 2;
+    QTest::newRow("trimmed, so older messages are there again") << QStringList{"page:20 10", "older:", "page:30 20 10"}
+                                                                << QStringList{"added 10 20", "noChange", "added 30", "removed 10"}
+                                                                << "20 30" << false << 2;
 }
 
 void tst_VentariModel::merges()
@@ -347,11 +356,13 @@ void tst_VentariModel::merges()
     QFETCH(QStringList, events);
     QFETCH(QString, result);
     QFETCH(bool, finished);
+    QFETCH(int, limit);
 
     StreamHost& host = this->host();
     QVERIFY(host.isStarted());
     const auto observed = quietModel(host);
     QVERIFY(observed);
+    observed->model->setMessageLimit(limit);
     QCOMPARE(pendingRefreshes(host), 0); // a stream that is not there ends the chain
     ReportRecorder recorder;
     for (const QString& step : steps)

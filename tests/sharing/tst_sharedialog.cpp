@@ -84,6 +84,7 @@ private slots:
     void attachmentName();
     void attachFromFile();
     void sendFailThenSucceed();
+    void ctrlEnterSends();
     void signOutHides();
 
 private:
@@ -412,6 +413,37 @@ void tst_ShareDialog::sendFailThenSucceed()
     QVERIFY(!message.contains(QStringLiteral("in_reply_to_message_id")));
     QVERIFY(!message.value(QStringLiteral("entities")).toObject().contains(QStringLiteral("chart")));
     QCOMPARE(Corvane::counterValue(shareCounter), sent + 3);
+    QVERIFY_NO_REPORTS(recorder);
+}
+
+// Enter starts a line; Ctrl+Enter sends, as a click on Send would, and only when Send could be
+// clicked.
+void tst_ShareDialog::ctrlEnterSends()
+{
+    ProtocolTest::StartedHost started(true);
+    QVERIFY(started.isStarted());
+    ReportRecorder recorder;
+    const qint64 sent = Corvane::counterValue(shareCounter);
+    ShareDialog dialog(nullptr);
+    const ShareForm form{&dialog};
+    dialog.show();
+    dialog.activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+
+    QTest::keyClick(form.text, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(Corvane::counterValue(shareCounter), sent);
+    QTest::keyClicks(form.text, QStringLiteral("Long $AAPL"));
+    QTest::keyClick(form.text, Qt::Key_Return);
+    QTest::keyClicks(form.text, QStringLiteral("into the close"));
+    QCOMPARE(form.text->toPlainText(), QStringLiteral("Long $AAPL\ninto the close"));
+    QCOMPARE(Corvane::counterValue(shareCounter), sent);
+    // The keypad's Enter as well.
+    QTest::keyClick(form.text, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    QCOMPARE(Corvane::counterValue(shareCounter), sent + 1);
+    QVERIFY(form.inputsDisabled());
+    QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
+    QCOMPARE(newestMessage(QStringLiteral("streams/symbol/AAPL.json")).value(QStringLiteral("body")).toString(),
+             QStringLiteral("Long $AAPL\ninto the close"));
     QVERIFY_NO_REPORTS(recorder);
 }
 

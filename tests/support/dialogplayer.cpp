@@ -3,7 +3,19 @@
 #include "authorization/authorizationdialog.h"
 #include "authorization/signinview.h"
 
+#include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+
+#include <memory>
+
+QVariant evaluateInPage(Ventari::SignInView* view, const QString& script)
+{
+    auto answer = std::make_shared<std::pair<bool, QVariant>>();
+    view->runJavaScript(script, [answer](const QVariant& result) { *answer = {true, result}; });
+    if (!answer->first)
+        (void)QTest::qWaitFor([&] { return answer->first; }, 15000);
+    return answer->second;
+}
 
 DialogPlayer::DialogPlayer(const QString& script)
 {

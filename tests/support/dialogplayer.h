@@ -6,9 +6,16 @@
 #include <QtCore/QString>
 #include <QtCore/QTimer>
 
+#include <QtCore/QVariant>
+
 namespace Ventari {
 class AuthorizationDialog;
+class SignInView;
 }
+
+// What a script gives in a sign-in page, whether the engine answers at once or later; invalid
+// when the page did not answer within the time a page may take.
+QVariant evaluateInPage(Ventari::SignInView* view, const QString& script);
 
 // Plays the user at the modal authorization dialog: once the service's form is in it, runs a
 // script in its page, or closes the dialog when there is no script. The page answers scripts
