@@ -22,20 +22,18 @@ public:
     }
 
     // The plugin's own page is about to load: it has no address of its own, as under QtWebKit.
-    void expectOwnPage() { m_ownPage = OwnPage::Expected; }
-    bool showsOwnPage() const { return m_ownPage == OwnPage::Shown; }
+    void expectOwnPage() { m_ownPageExpected = true; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (!isMainFrame)
             return m_view->isNavigationEnabled();
-        if (m_ownPage == OwnPage::Expected && url.scheme() == QLatin1String("data")) {
-            m_ownPage = OwnPage::Shown;
+        if (m_ownPageExpected && url.scheme() == QLatin1String("data")) {
+            m_ownPageExpected = false;
             emit m_view->urlChanged(QUrl());
             return true;
         }
-        m_ownPage = OwnPage::None;
         if (type == NavigationTypeLinkClicked) {
             // After this navigation is refused: a load the receiver starts at once would go with it.
             QMetaObject::invokeMethod(m_view, [view = m_view, url] { emit view->linkClicked(url); }, Qt::QueuedConnection);
@@ -46,10 +44,8 @@ protected:
     }
 
 private:
-    enum class OwnPage { None, Expected, Shown };
-
     QPointer<SignInView> m_view;
-    OwnPage m_ownPage = OwnPage::None;
+    bool m_ownPageExpected = false;
 };
 
 // Qt WebEngine's view, with a page that reports before it loads.
@@ -84,7 +80,12 @@ public:
         m_page->expectOwnPage();
         m_view->setHtml(html, QUrl(QStringLiteral("qrc:///ventari/")));
     }
-    QUrl url() const override { return m_page->showsOwnPage() ? QUrl() : m_view->url(); }
+    // The plugin's own page is shown as data, the one way the engine takes a page from the plugin.
+    QUrl url() const override
+    {
+        const QUrl shown = m_view->url();
+        return shown.scheme() == QLatin1String("data") ? QUrl() : shown;
+    }
     void stop() override { m_view->stop(); }
     void runJavaScript(const QString& script, const std::function<void(const QVariant&)>& result) override
     {
