@@ -18,7 +18,7 @@
 #include <QRegExp> // QtCore under Qt 5, Core5Compat under Qt 6
 #include <QtGui/QKeySequence>
 #include <QtGui/QPixmap>
-#include <QtWidgets/QShortcut>
+#include <QShortcut> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QVBoxLayout>
 
 namespace Ventari {

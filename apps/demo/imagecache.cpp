@@ -252,7 +252,7 @@ void ImageCache::scheduleRetry()
         m_retryTimer.stop();
         return;
     }
-    const int wait = int(qBound<qint64>(0, next - m_clock.elapsed(), m_longestRetryMs));
+    const int wait = int(qBound(qint64(0), next - m_clock.elapsed(), qint64(m_longestRetryMs)));
     if (!m_retryTimer.isActive() || m_retryTimer.remainingTime() > wait)
         m_retryTimer.start(wait);
 }

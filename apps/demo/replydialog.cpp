@@ -15,7 +15,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QPushButton>
-#include <QtWidgets/QShortcut>
+#include <QShortcut> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QVBoxLayout>
 
 namespace {
@@ -138,14 +138,14 @@ int ReplyDialog::countedLength(const QString& text, int linkLength)
     static const QRegularExpression link(QStringLiteral("https?://\\S+"));
     int length = 0;
     int from = 0;
-    auto codePoints = [](const QStringRef& piece) { return piece.toUcs4().size(); };
+    auto codePoints = [](QStringView piece) { return piece.toUcs4().size(); };
     for (auto it = link.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
-        length += codePoints(text.midRef(from, match.capturedStart() - from));
-        length += qMin(codePoints(match.capturedRef()), linkLength);
+        length += codePoints(QStringView(text).mid(from, match.capturedStart() - from));
+        length += qMin<int>(codePoints(match.capturedView()), linkLength);
         from = match.capturedEnd();
     }
-    return length + codePoints(text.midRef(from));
+    return length + codePoints(QStringView(text).mid(from));
 }
 
 void ReplyDialog::send()

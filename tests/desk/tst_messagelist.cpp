@@ -769,7 +769,8 @@ void tst_MessageList::longMessagesShowTheirFirstLines()
     QCoreApplication::processEvents();
     const int line = QFontMetrics(m_view->font()).lineSpacing();
     const QRect body = m_view->partRect(0, MessageHit::Anchor);
-    QVERIFY2(body.height() > 5 * line && body.height() <= 6 * line + 2, qPrintable(QString::number(body.height())));
+    // Six lines, as the text layout spaces them (a little apart from the font's own spacing under Qt 6).
+    QVERIFY2(body.height() > 5 * line && body.height() < 7 * line, qPrintable(QString::number(body.height())));
     const QRect more = m_view->partRect(0, MessageHit::More);
     QVERIFY(more.top() > body.bottom());
     QCOMPARE(m_view->actionText(0, {MessageHit::More, QString(), -1}), QStringLiteral("Show more"));
