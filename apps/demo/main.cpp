@@ -75,6 +75,8 @@ int main(int argc, char** argv)
     // The command line is the desk's; Qt would take "--plugin" for its own. Qt's settings come
     // from the environment.
     int qtArgumentCount = 1;
+    // A plugin's page engine (Qt WebEngine under Qt 6) shares its drawing contexts with the host's.
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(qtArgumentCount, argv);
     QApplication::setApplicationName(QStringLiteral("ventari-desk"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ventari Desk"));
