@@ -23,6 +23,7 @@
 #include <QtWidgets/QApplication>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <utility>
