@@ -233,7 +233,7 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         break;
     case MessageHit::Chart:
     case MessageHit::Video:
-        tip = openingTip(hit.kind == MessageHit::Chart ? QStringLiteral("Open the chart in your browser")
+        tip = openingTip(hit.kind == MessageHit::Chart ? QStringLiteral("Open the chart")
                                                        : QStringLiteral("Watch the video in your browser"),
                          openTarget(message), m_images->refusal(thumbnailOf(message)));
         break;

@@ -49,6 +49,7 @@ MessageListView::MessageListView(QWidget* parent)
                                 .arg(theme.dim.name(), palette().color(QPalette::Window).name()));
     m_footer->hide();
 
+    m_newButton->setObjectName(QStringLiteral("newMessages"));
     m_newButton->setCursor(Qt::PointingHandCursor);
     m_newButton->setFocusPolicy(Qt::NoFocus);
     m_newButton->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; "
@@ -775,7 +776,11 @@ void MessageListView::updateOverlays()
     const int unseen = unseenCount();
     m_newButton->setText(QStringLiteral("↑ %1 new message%2").arg(unseen).arg(unseen == 1 ? "" : "s"));
     m_newButton->adjustSize();
-    m_newButton->move((width() - m_newButton->width()) / 2, 10);
+    // The pill has a strip of its own above the messages, so that it covers none of them.
+    const int strip = unseen > 0 ? m_newButton->height() + 8 : 0;
+    if (viewportMargins().top() != strip)
+        setViewportMargins(0, strip, 0, 0);
+    m_newButton->move((width() - m_newButton->width()) / 2, 4);
     m_newButton->setVisible(unseen > 0);
     m_newButton->raise();
 }

@@ -1041,7 +1041,7 @@ void tst_Desk::localPicturesInMessagesAreRefused()
     QCOMPARE(tooltipAt(view, avatarCentre),
              QStringLiteral("Open @mallory's messages\nPicture not shown: only web addresses are loaded."));
     QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(thumbnail.id), MessageHit::Chart).center()),
-             QStringLiteral("Open the chart in your browser\nPicture not shown: only web addresses are loaded."));
+             QStringLiteral("Open the chart\nPicture not shown: only web addresses are loaded."));
 }
 
 void tst_Desk::picturesFromTheServiceKeepToTheLimits()
@@ -1092,7 +1092,7 @@ void tst_Desk::picturesFromTheServiceKeepToTheLimits()
         QCOMPARE(fetched.count(thumbOf(id)), 1);
     view->scrollTo(rows->index(rows->rowOfMessage(oversize)));
     QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(oversize), MessageHit::Chart).center()),
-             QStringLiteral("Open the chart in your browser\nPicture not shown: the picture is larger than 4 MB."));
+             QStringLiteral("Open the chart\nPicture not shown: the picture is larger than 4 MB."));
 }
 
 // A message and its author from the service, with invisible and direction characters in them.

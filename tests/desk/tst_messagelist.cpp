@@ -10,6 +10,7 @@
 
 #include <QtGui/QAccessible>
 #include <QtTest/QtTest>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
 
@@ -458,6 +459,10 @@ void tst_MessageList::newMessagesDoNotMoveWhatIsRead()
     QCOMPARE(m_list->rowCount(), 65);
     QCOMPARE(topMessage(), before);
     QCOMPARE(m_view->unseenCount(), 5);
+    // The pill that says so covers no message.
+    const auto* pill = m_view->findChild<QPushButton*>(QStringLiteral("newMessages"));
+    QVERIFY(pill && pill->isVisible());
+    QVERIFY(!pill->geometry().intersects(m_view->viewport()->geometry()));
 
     m_source->deliver(QStringLiteral("165"));
     QCOMPARE(topMessage(), before);
