@@ -11,6 +11,9 @@ namespace {
 // Rows kept beyond the reading range, on the side that is trimmed, so that scrolling on a little
 // does not have to bring them back at once.
 const int readingMargin = 50;
+// What the plugin model keeps, in windows of rows; and room for one older page at a time.
+const int keptWindows = 5;
+const int olderPageRoom = 100;
 
 } // namespace
 
@@ -34,12 +37,14 @@ void MessageListModel::setSource(const QSharedPointer<Ventari::IVentariModel>& s
     beginResetModel();
     m_source = source;
     m_readingNewest = m_readingOldest = -1;
+    m_pagingBack = false;
     loadNewest();
     // A model shared with another tab may have answered long ago.
     m_answered = m_source && (!m_rows.empty() || m_source->isFinished());
     endResetModel();
     if (!m_source)
         return;
+    keepWhatIsRead();
     m_source->subscribe("messagesAdded", this, "onMessagesAdded");
     m_source->subscribe("messagesRemoved", this, "onMessagesRemoved");
     m_source->subscribe("messagesChanged", this, "onMessagesChanged");
@@ -75,12 +80,41 @@ void MessageListModel::setRowLimit(int limit)
 {
     m_limit = qMax(1, limit);
     trim();
+    keepWhatIsRead();
+}
+
+// The plugin model keeps a few windows of the newest messages, and as many more as the user reads
+// below them; while he pages through older ones, all it holds: new messages must not take away
+// what is being read.
+void MessageListModel::keepWhatIsRead()
+{
+    if (!m_source)
+        return;
+    int kept = keptWindows * m_limit;
+    if (m_readingOldest != -1)
+        kept = qMax(kept, countNewerThan(m_readingOldest) + 1 + m_limit);
+    if (m_pagingBack)
+        kept = qMax(kept, m_source->count() + olderPageRoom);
+    m_source->setMessageLimit(kept);
+}
+
+void MessageListModel::loadOlder()
+{
+    if (!m_source)
+        return;
+    m_pagingBack = true;
+    keepWhatIsRead();
+    m_source->loadOldMessages();
 }
 
 void MessageListModel::setReadingRange(int newestId, int oldestId)
 {
     m_readingNewest = newestId;
     m_readingOldest = oldestId;
+    // Back among the newest: the pages he went back for may go again.
+    if (m_source && m_source->count() > 0 && newestId == m_source->messageByIndex(m_source->count() - 1).id)
+        m_pagingBack = false;
+    keepWhatIsRead();
 }
 
 int MessageListModel::hiddenOlderCount() const
@@ -145,8 +179,10 @@ void MessageListModel::showNewest()
         return;
     beginResetModel();
     m_readingNewest = m_readingOldest = -1;
+    m_pagingBack = false;
     loadNewest();
     endResetModel();
+    keepWhatIsRead();
 }
 
 bool MessageListModel::isAtEnd() const
@@ -199,6 +235,8 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
 // ones until he scrolls up or asks for the newest.
 void MessageListModel::onMessagesAdded(const QList<int>& ids)
 {
+    // Before the plugin model makes room for them: what the user reads stays.
+    keepWhatIsRead();
     QVector<Ventari::Message> incoming;
     for (int id : ids) {
         if (id >= m_floor && id <= m_ceiling && m_source->containsMessage(id) && rowOfMessage(id) == -1)

@@ -15,9 +15,10 @@ class IVentariModel;
 
 // The messages of one plugin model as list rows, newest first, kept in step with the model's
 // lists of added, removed and changed ids. Rows hold copies, so the view never reads a message
-// the model has already dropped. The plugin model keeps all it ever merged; the rows are a window
-// of at most rowLimit() of its messages, moved by the view as the user scrolls, so that what a
-// tab holds and what an update costs stay the same over a day.
+// the model has already dropped. The plugin model keeps a few windows' worth of its newest
+// messages (more once the user has paged further back); the rows are a window of at most
+// rowLimit() of them, moved by the view as the user scrolls, so that what a tab holds and what an
+// update costs stay the same over a day.
 class MessageListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -56,6 +57,8 @@ public:
     // one; return how many came.
     int showOlder(int count);
     int showNewer(int count);
+    // Asks the plugin model for the page older than all it holds, and lets it keep that page.
+    void loadOlder();
     // The rows start again from the newest message.
     void showNewest();
     // The last row is the oldest message there is: the plugin model has none older to load.
@@ -85,6 +88,7 @@ private slots:
     void onFollowStateChanged(bool follow);
 
 private:
+    void keepWhatIsRead();
     struct Row
     {
         Ventari::Message message;
@@ -111,6 +115,7 @@ private:
     int m_floor = INT_MIN;
     int m_ceiling = INT_MAX;
     int m_limit = 2000;
+    bool m_pagingBack = false; // the user asked for older pages and has not come back to the newest
     int m_readingNewest = -1;
     int m_readingOldest = -1;
     int m_userId = -1;

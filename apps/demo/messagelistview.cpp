@@ -641,7 +641,7 @@ void MessageListView::updateWindow()
         return;
     m_olderFrom = m_model->messageAt(m_model->rowCount() - 1).id;
     updateOverlays();
-    m_model->source()->loadOldMessages();
+    m_model->loadOlder();
 }
 
 // Only the rows whose parts change colour are drawn again.
