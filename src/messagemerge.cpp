@@ -61,15 +61,17 @@ MessageChanges mergePage(Messages& stored, const Messages& page, int below)
     int next = 0; // the incoming message to place, smallest id first
     int end = below == -1 ? stored.size() : firstAtOrAbove(stored, below);
 
-    // Older than everything stored in range: to the front, in ascending order.
+    // Older than everything stored in range: to the front, in ascending order. Put there newest
+    // first, each at the very front, which both Qts do without moving the rest of the list.
     const int oldest = end == 0 ? INT_MAX : stored.at(0).id;
-    int i = 0;
-    while (next < pageSize && incoming.at(next).id < oldest) {
-        stored.insert(i++, incoming.at(next));
-        changes.added.append(incoming.at(next).id);
+    while (next < pageSize && incoming.at(next).id < oldest)
         ++next;
-        ++end;
-    }
+    for (int k = next - 1; k >= 0; --k)
+        stored.prepend(incoming.at(k));
+    for (int k = 0; k < next; ++k)
+        changes.added.append(incoming.at(k).id);
+    int i = next;
+    end += next;
     if (next == pageSize)
         return changes;
 
