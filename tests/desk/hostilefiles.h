@@ -2,12 +2,13 @@
 
 #include <QtCore/QBuffer>
 #include <QtCore/QByteArray>
+#include <QtCore/QDataStream>
 #include <QtCore/QString>
 #include <QtCore/QtEndian>
 #include <QtGui/QImage>
 
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -18,17 +19,18 @@
 // far more pixels than the file holds.
 namespace HostileFiles {
 
+inline QByteArray encoded(const QImage& image, const char* format)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return buffer.data();
+}
+
 inline QByteArray bigEndian32(quint32 value)
 {
     QByteArray bytes(4, '\0');
     qToBigEndian(value, bytes.data());
-    return bytes;
-}
-
-inline QByteArray littleEndian32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
     return bytes;
 }
 
@@ -62,12 +64,14 @@ inline QByteArray png(quint32 width, quint32 height)
 // A 24-bit BMP header for width × height followed by a handful of pixel bytes.
 inline QByteArray bmp(quint32 width, quint32 height)
 {
-    const QByteArray pixels(16, '\x7f');
-    QByteArray info = littleEndian32(40) + littleEndian32(width) + littleEndian32(height)
-        + QByteArray("\x01\x00\x18\x00", 4) + littleEndian32(0) + littleEndian32(0) + littleEndian32(2835)
-        + littleEndian32(2835) + littleEndian32(0) + littleEndian32(0);
-    return QByteArray("BM", 2) + littleEndian32(14 + info.size() + pixels.size()) + littleEndian32(0)
-        + littleEndian32(14 + info.size()) + info + pixels;
+    QByteArray bytes("BM");
+    QDataStream out(&bytes, QIODevice::Append);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 headers = 14 + 40;
+    const quint32 pixels = 16;
+    out << headers + pixels << quint32(0) << headers << quint32(40) << width << height << quint16(1) << quint16(24)
+        << quint32(0) << quint32(0) << quint32(2835) << quint32(2835) << quint32(0) << quint32(0);
+    return bytes + QByteArray(pixels, '\x7f');
 }
 
 // A real small JPEG whose frame header is then made to declare width × height.
@@ -75,21 +79,13 @@ inline QByteArray jpeg(quint16 width, quint16 height)
 {
     QImage picture(8, 8, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "JPG");
-    QByteArray bytes = buffer.data();
+    QByteArray bytes = encoded(picture, "JPG");
     const int frame = bytes.indexOf(QByteArray("\xff\xc0", 2));
     if (frame < 0)
         return QByteArray();
     qToBigEndian(height, bytes.data() + frame + 5);
     qToBigEndian(width, bytes.data() + frame + 7);
     return bytes;
-}
-
-inline QByteArray smallJpeg()
-{
-    return jpeg(8, 8);
 }
 
 } // namespace HostileFiles
@@ -104,9 +100,8 @@ public:
         : m_path(path.toLocal8Bit())
     {
         m_made = ::mkfifo(m_path.constData(), 0600) == 0;
-        m_thread = std::thread([this] {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_released.wait_for(lock, std::chrono::seconds(5), [this] { return m_done; }))
+        m_thread = std::thread([this, released = m_released.get_future()] {
+            if (released.wait_for(std::chrono::seconds(5)) == std::future_status::ready)
                 return;
             const int pipe = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK);
             if (pipe >= 0) {
@@ -117,11 +112,7 @@ public:
     }
     ~PipeGuard()
     {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_released.notify_all();
+        m_released.set_value();
         m_thread.join();
         ::unlink(m_path.constData());
     }
@@ -133,8 +124,6 @@ public:
 private:
     QByteArray m_path;
     bool m_made = false;
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_done = false;
+    std::promise<void> m_released;
     std::thread m_thread;
 };

@@ -503,7 +503,7 @@ void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
         return true;
     };
     QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }));
-    const auto charted = service->store().message(post("bob", "$AAPL chart", HostileFiles::smallJpeg()));
+    const auto charted = service->store().message(post("bob", "$AAPL chart", HostileFiles::jpeg(8, 8)));
     const QUrl picture(QString::fromStdString(service->baseUrl() + charted->chart->thumb));
     ImageCache* images = m_window->imageCache();
 
@@ -1055,7 +1055,7 @@ void tst_Desk::picturesFromTheServiceKeepToTheLimits()
         draft.chartJpeg = chart.toStdString();
         return service->store().post(draft, service->clock().now()).id;
     };
-    const QByteArray small = HostileFiles::smallJpeg();
+    const QByteArray small = HostileFiles::jpeg(8, 8);
     const int oversize = post(small + QByteArray(5 * 1024 * 1024, '\0'));
     const int huge = post(HostileFiles::jpeg(50000, 50000));
     const int fine = post(small);

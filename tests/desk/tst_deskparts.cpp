@@ -174,7 +174,6 @@ private slots:
     void remoteSettingsFileRefusals();
     void bodyAnchors_data();
     void bodyAnchors();
-    void unknownLinksGoNowhere();
     void addressPolicy_data();
     void addressPolicy();
     void redirects_data();
@@ -183,7 +182,6 @@ private slots:
     void addressesAsShown();
     void pictures_data();
     void pictures();
-    void aNamedPipeDoesNotHoldTheDesk();
     void safeText_data();
     void safeText();
     void insetTextKeepsTheDesksWordsInOrder_data();
@@ -191,10 +189,8 @@ private slots:
     void relativeTimes_data();
     void relativeTimes();
     void tabsSurviveARestart();
-    void tabsAreWrittenWithTheEventLoop();
     void pluginSearch();
     void aSecondCopyOfThePluginIsRefused();
-    void tabsKeepTheirBells();
     void notificationTexts_data();
     void notificationTexts();
     void aBurstIsOneNotification();
@@ -221,10 +217,8 @@ void tst_DeskParts::options_data()
     QTest::newRow("ftp service") << QStringList{"--service", "ftp://host/"} << "error: http or https";
     QTest::newRow("sign-in elsewhere") << QStringList{"--service", "http://localhost:1/", "--sign-in", "bob"}
                                        << "error: embedded service only";
-    QTest::newRow("odd theme") << QStringList{"--theme", "blue"} << "error: dark or light";
     QTest::newRow("fractional generator") << QStringList{"--generate", "1.5"} << "error: whole seconds";
     QTest::newRow("negative quit") << QStringList{"--quit-after", "-1"} << "error: --quit-after";
-    QTest::newRow("unknown option") << QStringList{"--colour"} << "error: Unknown option";
     QTest::newRow("stray argument") << QStringList{"AAPL"} << "error: Unexpected argument";
     QTest::newRow("empty host user") << QStringList{"--user", " "} << "error: --user";
 }
@@ -313,92 +307,77 @@ void tst_DeskParts::bodyAnchors_data()
 {
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("anchors");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QString>("text"); // the whole body as shown
+    QTest::addColumn<QString>("shown"); // the whole body as shown, each anchor's text in brackets
 
     QTest::newRow("cashtags") << "$AAPL and $BRK.B, $RY.CA." << QStringList{"symbol:AAPL", "symbol:BRK.B", "symbol:RY.CA"}
-                              << QStringList{"$AAPL", "$BRK.B", "$RY.CA"} << "$AAPL and $BRK.B, $RY.CA.";
-    QTest::newRow("futures and a price") << "$ES_F above $5000" << QStringList{"symbol:ES_F"} << QStringList{"$ES_F"}
-                                         << "$ES_F above $5000";
+                              << "[$AAPL] and [$BRK.B], [$RY.CA].";
+    QTest::newRow("futures and a price") << "$ES_F above $5000" << QStringList{"symbol:ES_F"} << "[$ES_F] above $5000";
     QTest::newRow("mentions, not mail") << "cc @bob_b and mail a@b.com" << QStringList{"user:bob_b"}
-                                        << QStringList{"@bob_b"} << "cc @bob_b and mail a@b.com";
+                                        << "cc [@bob_b] and mail a@b.com";
     QTest::newRow("link with trailing stop") << "Read https://research.example.com/notes/4711."
                                              << QStringList{"https://research.example.com/notes/4711"}
-                                             << QStringList{"research.example.com/notes/4711"}
-                                             << "Read research.example.com/notes/4711.";
+                                             << "Read [research.example.com/notes/4711].";
     QTest::newRow("a $ inside a link stays in it") << "see http://x.example.org/$AAPL-outlook now"
                                                    << QStringList{"http://x.example.org/$AAPL-outlook"}
-                                                   << QStringList{"x.example.org/$AAPL-outlook"}
-                                                   << "see x.example.org/$AAPL-outlook now";
-    QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"}
-                                        << "$TSLA 株価が上昇中 🚀";
-    QTest::newRow("markup stays text") << "<b>not bold</b> & \"quoted\"\nsecond line" << QStringList{} << QStringList{}
+                                                   << "see [x.example.org/$AAPL-outlook] now";
+    QTest::newRow("Japanese and emoji") << "$TSLA 株価が上昇中 🚀" << QStringList{"symbol:TSLA"} << "[$TSLA] 株価が上昇中 🚀";
+    QTest::newRow("markup stays text") << "<b>not bold</b> & \"quoted\"\nsecond line" << QStringList{}
                                        << "<b>not bold</b> & \"quoted\"\nsecond line";
 
     // What is linked is what the reader sees.
     QTest::newRow("zero-width space inside a cashtag") << QString::fromUtf8("$AA\u200BPL gap filled")
-                                                       << QStringList{"symbol:AAPL"} << QStringList{"$AAPL"}
-                                                       << "$AAPL gap filled";
+                                                       << QStringList{"symbol:AAPL"} << "[$AAPL] gap filled";
     QTest::newRow("zero-width space inside a mention") << QString::fromUtf8("thanks @ali\u200Bce")
-                                                       << QStringList{"user:alice"} << QStringList{"@alice"}
-                                                       << "thanks @alice";
+                                                       << QStringList{"user:alice"} << "thanks [@alice]";
     QTest::newRow("soft hyphen and word joiner") << QString::fromUtf8("$MS\u00ADF\u2060T") << QStringList{"symbol:MSFT"}
-                                                 << QStringList{"$MSFT"} << "$MSFT";
+                                                 << "[$MSFT]";
     QTest::newRow("variation selector and tag") << QString::fromUtf8("$AA\uFE0FP\U000E0041L") << QStringList{"symbol:AAPL"}
-                                                << QStringList{"$AAPL"} << "$AAPL";
+                                                << "[$AAPL]";
     QTest::newRow("an invisible character makes no cashtag of a word")
-        << QString::fromUtf8("buy\u200B$AAPL") << QStringList{} << QStringList{} << QString::fromUtf8("buy\u200B$AAPL");
+        << QString::fromUtf8("buy\u200B$AAPL") << QStringList{} << QString::fromUtf8("buy\u200B$AAPL");
     QTest::newRow("look-alike letter in a cashtag") << QString::fromUtf8("$A\u0410PL soon") << QStringList{}
-                                                    << QStringList{} << QString::fromUtf8("$A\u0410PL soon");
+                                                    << QString::fromUtf8("$A\u0410PL soon");
     QTest::newRow("look-alike letter in a mention") << QString::fromUtf8("@ali\u0441e said") << QStringList{}
-                                                    << QStringList{} << QString::fromUtf8("@ali\u0441e said");
+                                                    << QString::fromUtf8("@ali\u0441e said");
     QTest::newRow("joiners outside tokens stay") << QString::fromUtf8("👩\u200D💻 $NVDA") << QStringList{"symbol:NVDA"}
-                                                 << QStringList{"$NVDA"} << QString::fromUtf8("👩\u200D💻 $NVDA");
+                                                 << QString::fromUtf8("👩\u200D💻 [$NVDA]");
     QTest::newRow("zero-width space in a link's host")
         << QString::fromUtf8("https://bank.example.com\u200B.evil.test/login")
-        << QStringList{"https://bank.example.com.evil.test/login"} << QStringList{"bank.example.com.evil.test/login"}
-        << "bank.example.com.evil.test/login";
+        << QStringList{"https://bank.example.com.evil.test/login"} << "[bank.example.com.evil.test/login]";
     QTest::newRow("right-to-left override") << QString::fromUtf8("$AAPL \u202Etfel og") << QStringList{"symbol:AAPL"}
-                                            << QStringList{"$AAPL"} << "$AAPL tfel og";
+                                            << "[$AAPL] tfel og";
     QTest::newRow("isolates and marks") << QString::fromUtf8("\u2067$TSLA\u2069 \u200Fup \u061C\u202Adone\u202C")
-                                        << QStringList{"symbol:TSLA"} << QStringList{"$TSLA"} << "$TSLA up done";
+                                        << QStringList{"symbol:TSLA"} << "[$TSLA] up done";
 }
 
 void tst_DeskParts::bodyAnchors()
 {
     QFETCH(QString, body);
     QFETCH(QStringList, anchors);
-    QFETCH(QStringList, shown);
-    QFETCH(QString, text);
+    QFETCH(QString, shown);
 
-    const QString html = MessageText::toHtml(body, {"#111111", "#222222", "#333333"});
     QTextDocument document;
-    document.setHtml(html);
+    document.setHtml(MessageText::toHtml(body, {"#111111", "#222222", "#333333"}));
     QStringList found;
-    QStringList texts;
+    QString text;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        text += block == document.begin() ? QString() : QStringLiteral("\n");
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat format = it.fragment().charFormat();
-            if (format.isAnchor()) {
+            if (format.isAnchor())
                 found << format.anchorHref();
-                texts << it.fragment().text();
-            }
+            text += format.isAnchor() ? '[' + it.fragment().text() + ']' : it.fragment().text();
         }
     }
     QCOMPARE(found, anchors);
-    QCOMPARE(texts, shown);
-    QCOMPARE(document.toPlainText(), text);
+    QCOMPARE(text.replace(QChar::LineSeparator, QLatin1Char('\n')), shown);
 
     for (const QString& anchor : anchors) {
         QString value;
-        const MessageText::Target target = MessageText::targetOf(anchor, &value);
-        QVERIFY(target != MessageText::Target::None);
+        QVERIFY(MessageText::targetOf(anchor, &value) != MessageText::Target::None);
         QVERIFY(anchor.endsWith(value));
     }
-}
-
-void tst_DeskParts::unknownLinksGoNowhere()
-{
+    // An anchor of any other kind leads nowhere.
     QString value;
     QCOMPARE(MessageText::targetOf(QStringLiteral("javascript:alert(1)"), &value), MessageText::Target::None);
     QVERIFY(value.isEmpty());
@@ -409,7 +388,7 @@ void tst_DeskParts::addressPolicy_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<AddressPolicy::Use>("use");
     QTest::addColumn<QString>("refusal"); // empty: allowed
-    QTest::addColumn<QString>("message"); // for the status bar
+    QTest::addColumn<QString>("message"); // for the status bar; empty: not looked at
 
     const auto open = AddressPolicy::Use::Open;
     const auto load = AddressPolicy::Use::Load;
@@ -420,24 +399,19 @@ void tst_DeskParts::addressPolicy_data()
                                 << "Refused to open file:///etc/passwd: only web addresses are opened.";
     QTest::newRow("local file, as a picture") << "file:///home/trader/secret.png" << load
                                               << "only web addresses are loaded" << "";
-    QTest::newRow("custom scheme") << "evilscheme://run?cmd=calc" << open << "only web addresses are opened"
-                                   << "Refused to open evilscheme://run?cmd=calc: only web addresses are opened.";
-    QTest::newRow("ftp") << "ftp://files.example.com/chart.png" << open << "only web addresses are opened"
-                         << "Refused to open ftp://files.example.com/chart.png: only web addresses are opened.";
-    QTest::newRow("javascript") << "javascript:alert(document.cookie)" << open << "only web addresses are opened"
-                                << "Refused to open javascript:alert(document.cookie): only web addresses are opened.";
+    QTest::newRow("custom scheme") << "evilscheme://run?cmd=calc" << open << "only web addresses are opened" << "";
+    QTest::newRow("ftp") << "ftp://files.example.com/chart.png" << open << "only web addresses are opened" << "";
+    QTest::newRow("javascript") << "javascript:alert(document.cookie)" << open << "only web addresses are opened" << "";
     QTest::newRow("data") << "data:image/png;base64,iVBORw0KGgo=" << load << "only web addresses are loaded" << "";
     QTest::newRow("resource") << "qrc:/ventari/loader.gif" << load << "only web addresses are loaded" << "";
     QTest::newRow("user and password") << "https://user:pw@bank.example.evil.test/login" << open
-                                       << "addresses with a user name or password are not opened"
-                                       << "Refused to open https://user:pw@bank.example.evil.test/login: addresses "
-                                          "with a user name or password are not opened.";
+                                       << "addresses with a user name or password are not opened" << "";
     QTest::newRow("a user name that looks like a host") << "https://bank.example.com@evil.test/" << load
                                                         << "addresses with a user name or password are not loaded"
                                                         << "";
     QTest::newRow("relative path") << "/avatars/alice.svg" << load << "it is not a complete web address" << "";
     QTest::newRow("relative to the scheme") << "//evil.test/chart.png" << open << "it is not a complete web address"
-                                            << "Refused to open //evil.test/chart.png: it is not a complete web address.";
+                                            << "";
     QTest::newRow("no host") << "http:///etc/passwd" << open << "it names no web server"
                              << "Refused to open http:///etc/passwd: it names no web server.";
     QTest::newRow("invalid") << "http://exa mple.com/" << open << "it is not a valid address"
@@ -511,14 +485,9 @@ void tst_DeskParts::pictures_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("refusal"); // empty: shown
 
-    const QByteArray small = HostileFiles::smallJpeg();
+    const QByteArray small = HostileFiles::jpeg(8, 8);
     QTest::newRow("a small JPEG") << small << "";
-    QTest::newRow("a PNG") << [] {
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        testPicture(300, 200).save(&buffer, "PNG");
-        return buffer.data();
-    }() << "";
+    QTest::newRow("a PNG") << HostileFiles::encoded(testPicture(300, 200), "PNG") << "";
     QTest::newRow("over 4 MB") << small + QByteArray(4 * 1024 * 1024, '\0') << "the picture is larger than 4 MB";
     const QString huge = QString::fromUtf8("the picture measures 50000 × 50000 pixels, more than 16 million");
     QTest::newRow("a JPEG declaring 50000 × 50000") << HostileFiles::jpeg(50000, 50000) << huge;
@@ -553,28 +522,13 @@ void tst_DeskParts::pictures()
     QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
 
     const QImage image = cache.image(url, thumbnail);
+    // Shown or refused, it is not fetched again.
+    QCOMPARE(fetching.size(), 1);
     QCOMPARE(cache.refusal(url), refusal);
     QCOMPARE(image.isNull(), !refusal.isEmpty());
     if (!image.isNull())
         QVERIFY(image.width() <= thumbnail.width() && image.height() <= thumbnail.height());
     QCOMPARE(cache.pendingCount(), 0);
-}
-
-void tst_DeskParts::aNamedPipeDoesNotHoldTheDesk()
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("avatar.png"));
-    PipeGuard pipe(path);
-    QVERIFY(pipe.isMade());
-
-    ImageCache cache;
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(cache.image(QUrl::fromLocalFile(path), QSize(40, 40)).isNull());
-    QCoreApplication::processEvents();
-    // The guard lets a blocked read go after five seconds.
-    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(cache.refusal(QUrl::fromLocalFile(path)), QStringLiteral("only web addresses are loaded"));
 }
 
 void tst_DeskParts::safeText_data()
@@ -669,37 +623,31 @@ void tst_DeskParts::relativeTimes()
     QCOMPARE(time.clock(QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC)), QStringLiteral("14:00"));
 }
 
+// Tabs, their order, bells and the current one survive a restart, written to disk once the event
+// loop comes round; entries that cannot be read are skipped.
 void tst_DeskParts::tabsSurviveARestart()
 {
     TemporarySettings settings;
-    TabStore first(settings.store());
-    QCOMPARE(first.tabs(), TabStore::firstRunTabs());
-    QCOMPARE(first.tabs().size(), 3);
+    QCOMPARE(TabStore(settings.store()).tabs(), TabStore::firstRunTabs());
+    QCOMPARE(TabStore::firstRunTabs().size(), 3);
 
-    first.save({{"user", QStringLiteral("bob\tby"), 2}, {"trending", QString(), 0}}, 1);
-    TabStore second(settings.reopen());
-    QCOMPARE(second.tabs(), (QList<TabState>{{"user", QStringLiteral("bobby"), 2}, {"trending", QString(), 0}}));
-    QCOMPARE(second.currentIndex(), 1);
-
-    settings.store()->setValue("VentariDesk/tabs", QStringList{"broken", "symbol\tMSFT\tx", "mentions\t\t0"});
-    QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"mentions", QString(), 0}}));
-}
-
-// Tabs are saved on every switch; the disk is written once the event loop comes round.
-void tst_DeskParts::tabsAreWrittenWithTheEventLoop()
-{
-    TemporarySettings settings;
-    QFile file(settings.fileName());
-    auto written = [&file] {
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const bool found = file.readAll().contains("currentTab=4");
-        file.close();
-        return found;
-    };
-    TabStore(settings.store()).save({{"trending", QString(), 0}}, 4);
+    TabStore(settings.store()).save({{"user", QStringLiteral("bob\tby"), 2, true}, {"trending", QString(), 0}}, 1);
+    QCOMPARE(settings.store()->value("VentariDesk/tabs").toStringList(), (QStringList{"user\tbobby\t2\tbell", "trending\t\t0"}));
+    auto written = [&settings] { return contentOf(settings.fileName()).contains("currentTab=1"); };
     QVERIFY(!written());
     QTRY_VERIFY(written());
+    TabStore second(settings.reopen());
+    const QList<TabState> tabs = second.tabs();
+    QCOMPARE(tabs, (QList<TabState>{{"user", QStringLiteral("bobby"), 2}, {"trending", QString(), 0}}));
+    QVERIFY(tabs.at(0).bell && !tabs.at(1).bell);
+    QCOMPARE(second.currentIndex(), 1);
+
+    // Something else in the fourth place is not a bell, and the entry is not read as one.
+    settings.store()->setValue("VentariDesk/tabs", QStringList{"broken", "symbol\tMSFT\tx", "symbol\tMSFT\t0\tbuzz",
+                                                               "mentions\t\t0", "trending\t\t0\tbell"});
+    const QList<TabState> kept = TabStore(settings.store()).tabs();
+    QCOMPARE(kept, (QList<TabState>{{"mentions", QString(), 0}, {"trending", QString(), 0}}));
+    QVERIFY(!kept.at(0).bell && kept.at(1).bell);
 }
 
 void tst_DeskParts::pluginSearch()
@@ -733,22 +681,6 @@ void tst_DeskParts::aSecondCopyOfThePluginIsRefused()
     QVERIFY(!host.isLoaded());
     QVERIFY2(host.errorText().contains(QStringLiteral("another copy")), qPrintable(host.errorText()));
     QVERIFY2(host.errorText().contains(copy), qPrintable(host.errorText()));
-}
-
-void tst_DeskParts::tabsKeepTheirBells()
-{
-    TemporarySettings settings;
-    TabStore(settings.store()).save({{"symbol", QStringLiteral("MSFT"), 0, true}, {"mentions", QString(), 0, false}}, 0);
-    QCOMPARE(settings.store()->value("VentariDesk/tabs").toStringList(),
-             (QStringList{"symbol\tMSFT\t0\tbell", "mentions\t\t0"}));
-    const QList<TabState> tabs = TabStore(settings.reopen()).tabs();
-    QCOMPARE(tabs.size(), 2);
-    QVERIFY(tabs.at(0).bell);
-    QVERIFY(!tabs.at(1).bell);
-    // Something else in the fourth place is not a bell, and the entry is not read as one.
-    settings.store()->setValue("VentariDesk/tabs", QStringList{"symbol\tMSFT\t0\tbuzz", "trending\t\t0\tbell"});
-    QCOMPARE(TabStore(settings.store()).tabs(), (QList<TabState>{{"trending", QString(), 0, true}}));
-    QVERIFY(TabStore(settings.store()).tabs().first().bell);
 }
 
 void tst_DeskParts::notificationTexts_data()
@@ -936,8 +868,8 @@ void tst_DeskParts::repliesCountAsTheServiceCounts()
 void tst_DeskParts::failedPicturesAreFetchedAgain()
 {
     Emulator::Service& service = sharedEmulator();
-    const QUrl url = servedChart(HostileFiles::smallJpeg());
-    const QUrl other = servedChart(HostileFiles::smallJpeg());
+    const QUrl url = servedChart(HostileFiles::jpeg(8, 8));
+    const QUrl other = servedChart(HostileFiles::jpeg(8, 8));
     const int fault = service.addFault(Emulator::Fault::errorStatus(503).onPath(url.path().toStdString()).times(2));
     service.addFault(Emulator::Fault::errorStatus(503).onPath(other.path().toStdString()).times(1));
     ImageCache cache;
