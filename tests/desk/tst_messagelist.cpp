@@ -179,21 +179,13 @@ private slots:
 
     void rowsFollowThePages_data();
     void rowsFollowThePages();
-    void aSharedModelShowsWhatItHoldsAtOnce();
+    void aListFollowsOneSourceAtATime();
     void theUsersOwnLikes();
-    void errorsAndFollowStateAreHandedOn();
-    void anotherSourceLeavesTheOldOneAlone();
     void theRowsAreAWindowOfTheModel();
 
-    void newMessagesDoNotMoveWhatIsRead();
-    void atTheTopNewMessagesComeIntoView();
-    void removalsAboveDoNotMoveWhatIsRead();
-    void aGapFilledBelowDoesNotMoveWhatIsRead();
+    void whatIsReadStaysInPlace();
     void olderMessagesOneRequestAtATime();
-    void anEmptyOlderPageEndsTheStream();
     void hoveringRepaintsOnlyTheRowsItChanges();
-    void theSameModelSetAgainIsStillFollowed();
-    void theKeysActOnTheCurrentMessage();
     void theKeysReachEveryPart();
     void aDayOfMessagesKeepsTheRowsBounded();
     void longMessagesShowTheirFirstLines();
@@ -300,25 +292,45 @@ void tst_MessageList::rowsFollowThePages()
                  source->messageById(rows.at(row)).likes);
 }
 
-void tst_MessageList::aSharedModelShowsWhatItHoldsAtOnce()
+// A list hands on its source's errors and follow state, shows at once what a shared source holds,
+// and lets go of a source it no longer shows.
+void tst_MessageList::aListFollowsOneSourceAtATime()
 {
-    const QSharedPointer<PageModel> source = PageModel::create();
-    QVERIFY(source);
+    const QSharedPointer<PageModel> first = PageModel::create();
+    const QSharedPointer<PageModel> second = PageModel::create();
+    QVERIFY(first && second);
     MessageListModel fresh;
-    fresh.setSource(source);
+    fresh.setSource(first);
+    QSignalSpy errors(&fresh, &MessageListModel::errorOccurred);
+    QSignalSpy follow(&fresh, &MessageListModel::followStateChanged);
+    // A failed load, and a load that found the subject followed.
+    QVERIFY(QMetaObject::invokeMethod(first.data(), "onError", Q_ARG(ResponseError, Ventari::ResponseError())));
+    QVERIFY(QMetaObject::invokeMethod(first.data(), "setFollow", Q_ARG(bool, true)));
+    QCOMPARE(errors, (QList<QList<QVariant>>{{QStringLiteral("Stream not found.")}}));
+    QCOMPARE(follow, (QList<QList<QVariant>>{{true}}));
     QVERIFY(!fresh.hasAnswered());
 
-    source->deliver("1 2 3");
-    MessageListModel second;
-    second.setSource(source);
-    QVERIFY(second.hasAnswered());
-    QCOMPARE(rowIds(second), (Ids{3, 2, 1}));
-    QCOMPARE(second.rowOfMessage(2), 1);
-    QCOMPARE(second.rowOfMessage(4), -1);
-
-    source->deliver("1 2 3 4");
+    first->deliver("1 2 3");
+    MessageListModel shared;
+    shared.setSource(first);
+    QVERIFY(shared.hasAnswered());
+    QCOMPARE(rowIds(shared), (Ids{3, 2, 1}));
+    QCOMPARE(shared.rowOfMessage(2), 1);
+    QCOMPARE(shared.rowOfMessage(4), -1);
+    first->deliver("1 2 3 4");
     QCOMPARE(rowIds(fresh), (Ids{4, 3, 2, 1}));
-    QCOMPARE(rowIds(second), (Ids{4, 3, 2, 1}));
+    QCOMPARE(rowIds(shared), (Ids{4, 3, 2, 1}));
+
+    shared.setSource(second);
+    QVERIFY(!first->isSubscribed(&shared));
+    QCOMPARE(shared.rowCount(), 0);
+    first->deliver("1 2 3 4 5");
+    QCOMPARE(shared.rowCount(), 0);
+    second->deliver("7");
+    QCOMPARE(rowIds(shared), Ids{7});
+    shared.setSource({});
+    QVERIFY(!second->isSubscribed(&shared));
+    QCOMPARE(shared.rowCount(), 0);
 }
 
 void tst_MessageList::theUsersOwnLikes()
@@ -347,48 +359,6 @@ void tst_MessageList::theUsersOwnLikes()
     QCOMPARE(liked(), Ids{30});
     list.setCurrentUserId(-1);
     QCOMPARE(liked(), Ids{});
-}
-
-void tst_MessageList::errorsAndFollowStateAreHandedOn()
-{
-    const QSharedPointer<PageModel> source = PageModel::create();
-    QVERIFY(source);
-    MessageListModel list;
-    list.setSource(source);
-    QSignalSpy errors(&list, &MessageListModel::errorOccurred);
-    QSignalSpy follow(&list, &MessageListModel::followStateChanged);
-
-    // A failed load, and a load that found the subject followed.
-    QVERIFY(QMetaObject::invokeMethod(source.data(), "onError", Q_ARG(ResponseError, Ventari::ResponseError())));
-    QVERIFY(QMetaObject::invokeMethod(source.data(), "setFollow", Q_ARG(bool, true)));
-
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().first().toString(), QStringLiteral("Stream not found."));
-    QCOMPARE(follow.count(), 1);
-    QCOMPARE(follow.first().first().toBool(), true);
-    QVERIFY(!list.hasAnswered());
-}
-
-void tst_MessageList::anotherSourceLeavesTheOldOneAlone()
-{
-    const QSharedPointer<PageModel> first = PageModel::create();
-    const QSharedPointer<PageModel> second = PageModel::create();
-    QVERIFY(first && second);
-    first->deliver("1 2");
-    MessageListModel list;
-    list.setSource(first);
-    list.setSource(second);
-    QVERIFY(!first->isSubscribed(&list));
-    QCOMPARE(list.rowCount(), 0);
-
-    first->deliver("1 2 3");
-    QCOMPARE(list.rowCount(), 0);
-    second->deliver("7");
-    QCOMPARE(rowIds(list), Ids{7});
-
-    list.setSource({});
-    QVERIFY(!second->isSubscribed(&list));
-    QCOMPARE(list.rowCount(), 0);
 }
 
 // Fifty rows of sixty messages: the rows reach back as the user reads back, new messages wait
@@ -459,15 +429,19 @@ void tst_MessageList::theRowsAreAWindowOfTheModel()
     QCOMPARE(source->messageByIndex(0).id, 221);
 }
 
-void tst_MessageList::newMessagesDoNotMoveWhatIsRead()
+// Scrolled into the list, what is read stays in place while messages come above it, go above it or
+// fill a gap below it; the newest come into view when asked for, and by themselves at the top.
+void tst_MessageList::whatIsReadStaysInPlace()
 {
     QVERIFY(showList());
+    // The same model again: the item view keeps its own connections to it and lays out new rows.
+    m_view->setModel(m_list.get());
     scrollTo(1500);
     const QPair<int, int> before = topMessage();
-    QVERIFY(before.first < 159);
+    const int gap = before.first - 5;
+    QVERIFY(gap > 100 && before.first < 157);
 
     m_source->deliver(ids(160, 164));
-
     QCOMPARE(m_list->rowCount(), 65);
     QCOMPARE(topMessage(), before);
     QCOMPARE(m_view->unseenCount(), 5);
@@ -476,75 +450,55 @@ void tst_MessageList::newMessagesDoNotMoveWhatIsRead()
     QVERIFY(pill && pill->isVisible());
     QVERIFY(!pill->geometry().intersects(m_view->viewport()->geometry()));
 
-    m_source->deliver(QStringLiteral("165"));
+    // Three read ones above were deleted on the service; one more comes.
+    const QString all = ids(100, 156) + QLatin1Char(' ') + ids(160, 165);
+    m_source->deliver(all);
     QCOMPARE(topMessage(), before);
     QCOMPARE(m_view->unseenCount(), 6);
+
+    m_source->deliver(ids(100, gap - 1) + QLatin1Char(' ') + ids(gap + 1, 156) + QLatin1Char(' ') + ids(160, 165));
+    QCOMPARE(m_list->rowOfMessage(gap), -1);
+    QCOMPARE(topMessage(), before);
+    // The message comes back: the merge reports every newer one, the top one too, as gone and back.
+    const int value = m_view->verticalScrollBar()->value();
+    RowRecorder recorder(m_list.get());
+    m_source->deliver(all);
+    QCoreApplication::processEvents();
+    QCOMPARE(topMessage(), before);
+    QCOMPARE(m_view->verticalScrollBar()->value(), value);
+    QCOMPARE(m_view->unseenCount(), 6);
+    const int above = 6 + 156 - gap;
+    QStringList events;
+    for (int row = 0; row < above; ++row)
+        events << QStringLiteral("~%1").arg(row);
+    QCOMPARE(recorder.events, events << QStringLiteral("+%1..%1").arg(above));
 
     m_view->scrollToNewest();
     QCoreApplication::processEvents();
     QCOMPARE(m_view->unseenCount(), 0);
     QCOMPARE(topMessage().first, 165);
-}
-
-void tst_MessageList::atTheTopNewMessagesComeIntoView()
-{
-    QVERIFY(showList());
-    QCOMPARE(topMessage().first, 159);
-    m_source->deliver(ids(160, 162));
+    const int height = m_view->verticalScrollBar()->maximum();
+    m_source->deliver(ids(166, 168));
     QCOMPARE(m_view->verticalScrollBar()->value(), 0);
-    QCOMPARE(topMessage().first, 162);
+    QCOMPARE(topMessage().first, 168);
     QCOMPARE(m_view->unseenCount(), 0);
+    QTRY_VERIFY(m_view->verticalScrollBar()->maximum() > height);
+    QVERIFY(m_view->visualRect(m_list->index(m_list->rowCount() - 1)).isValid());
 }
 
-void tst_MessageList::removalsAboveDoNotMoveWhatIsRead()
-{
-    QVERIFY(showList());
-    scrollTo(1500);
-    const QPair<int, int> before = topMessage();
-
-    // The page drops the three newest messages: they were deleted on the service.
-    m_source->deliver(ids(100, 156) + QStringLiteral(" 160"));
-
-    QCOMPARE(topMessage(), before);
-    QCOMPARE(m_view->unseenCount(), 1);
-}
-
-void tst_MessageList::aGapFilledBelowDoesNotMoveWhatIsRead()
-{
-    QVERIFY(showList());
-    scrollTo(1500);
-    const QPair<int, int> before = topMessage();
-    const int value = m_view->verticalScrollBar()->value();
-    const int gap = before.first - 5;
-    QVERIFY(gap > 100);
-    m_source->deliver(ids(100, gap - 1) + QLatin1Char(' ') + ids(gap + 1, 159));
-    QCOMPARE(m_list->rowOfMessage(gap), -1);
-    QCOMPARE(topMessage(), before);
-
-    // The message comes back: the merge reports every newer one, the top one too, as gone and back.
-    RowRecorder recorder(m_list.get());
-    m_source->deliver(ids(100, 159));
-    QCoreApplication::processEvents();
-
-    QCOMPARE(topMessage(), before);
-    QCOMPARE(m_view->verticalScrollBar()->value(), value);
-    QCOMPARE(m_view->unseenCount(), 0);
-    QStringList events;
-    for (int row = 0; row < 159 - gap; ++row)
-        events << QStringLiteral("~%1").arg(row);
-    events << QStringLiteral("+%1..%1").arg(159 - gap);
-    QCOMPARE(recorder.events, events);
-}
-
+// At the bottom the list asks for older messages, one request at a time; an empty older page ends
+// the stream, and the list says so below the last message and asks for nothing more.
 void tst_MessageList::olderMessagesOneRequestAtATime()
 {
     QVERIFY(showList());
-    scrollTo(m_view->verticalScrollBar()->maximum());
+    auto toBottom = [this](int above) {
+        scrollTo(m_view->verticalScrollBar()->maximum() - above);
+        scrollTo(m_view->verticalScrollBar()->maximum());
+    };
+    toBottom(0);
     QCOMPARE(m_source->olderRequests, 1);
     QVERIFY(m_view->isLoadingOlder());
-
-    scrollTo(m_view->verticalScrollBar()->maximum() - 10);
-    scrollTo(m_view->verticalScrollBar()->maximum());
+    toBottom(10);
     // A refresh answer in between is not the older page.
     m_source->deliver(ids(100, 159));
     QCoreApplication::processEvents();
@@ -558,25 +512,15 @@ void tst_MessageList::olderMessagesOneRequestAtATime()
     QCOMPARE(m_list->rowCount(), 90);
     QCOMPARE(topMessage(), before);
 
-    scrollTo(m_view->verticalScrollBar()->maximum());
+    toBottom(0);
     QCOMPARE(m_source->olderRequests, 2);
-}
-
-// Below the last message the list says there is nothing older, and asks for nothing more.
-void tst_MessageList::anEmptyOlderPageEndsTheStream()
-{
-    QVERIFY(showList());
-    scrollTo(m_view->verticalScrollBar()->maximum());
-    QCOMPARE(m_source->olderRequests, 1);
     QCOMPARE(m_view->endText(), QString());
     m_source->deliverOlder(QString());
     QCoreApplication::processEvents();
     QVERIFY(!m_view->isLoadingOlder());
     QCOMPARE(m_view->endText(), QStringLiteral("No older messages"));
-
-    scrollTo(m_view->verticalScrollBar()->maximum() - 50);
-    scrollTo(m_view->verticalScrollBar()->maximum());
-    QCOMPARE(m_source->olderRequests, 1);
+    toBottom(50);
+    QCOMPARE(m_source->olderRequests, 2);
 
     // Scrolled to the end, the words are in view under the last message.
     const QRect last = m_view->visualRect(m_list->index(m_list->rowCount() - 1));
@@ -623,34 +567,22 @@ void tst_MessageList::hoveringRepaintsOnlyTheRowsItChanges()
     QVERIFY(row1.contains(painted.boundingRect()));
 }
 
-void tst_MessageList::theSameModelSetAgainIsStillFollowed()
-{
-    QVERIFY(showList());
-    m_view->setModel(m_list.get());
-    const int height = m_view->verticalScrollBar()->maximum();
-
-    m_source->deliver(ids(160, 162));
-
-    QCOMPARE(m_list->rowCount(), 63);
-    QTRY_VERIFY(m_view->verticalScrollBar()->maximum() > height);
-    QVERIFY(m_view->visualRect(m_list->index(62)).isValid());
-    QCOMPARE(topMessage().first, 162);
-}
-
-// With the focus the newest message is current and marked; L, R and Return act on it as clicks on
-// its parts do, and the arrows move on.
-void tst_MessageList::theKeysActOnTheCurrentMessage()
+// With the focus the newest message is current and framed. Left and right go through its parts,
+// each framed in turn; Return or Space acts on the marked part. Without one, L, R and Return act on
+// the message as clicks on its parts do, and the arrows move on to the next message.
+void tst_MessageList::theKeysReachEveryPart()
 {
     QVERIFY(showList());
     MessageDelegate* delegate = m_view->messageDelegate();
     QSignalSpy likes(delegate, &MessageDelegate::likeClicked);
     QSignalSpy replies(delegate, &MessageDelegate::replyClicked);
     QSignalSpy links(delegate, &MessageDelegate::linkClicked);
+    QSignalSpy symbols(delegate, &MessageDelegate::symbolClicked);
+    QSignalSpy users(delegate, &MessageDelegate::userClicked);
     m_view->activateWindow();
     m_view->setFocus();
     QTRY_VERIFY(m_view->hasFocus());
     QCOMPARE(m_view->currentIndex().row(), 0);
-    // A frame all round the marked message, and none round the next one.
     const QColor highlight = m_view->palette().color(QPalette::Highlight);
     auto framed = [this, &highlight](int row) {
         const QImage item = m_view->viewport()->grab(m_view->visualRect(m_list->index(row))).toImage();
@@ -662,50 +594,14 @@ void tst_MessageList::theKeysActOnTheCurrentMessage()
     QVERIFY(framed(0));
     QVERIFY(!framed(1));
 
-    QTest::keyClick(m_view.get(), Qt::Key_L);
-    QTest::keyClick(m_view.get(), Qt::Key_L, Qt::ControlModifier);
-    QTest::keyClick(m_view.get(), Qt::Key_R);
-    QTest::keyClick(m_view.get(), Qt::Key_Return); // a message without chart or video
-    QCOMPARE(likes, (QList<QList<QVariant>>{{159, false}}));
-    QCOMPARE(replies, (QList<QList<QVariant>>{{159, QStringLiteral("alice")}}));
-    QCOMPARE(links.count(), 0);
-
-    QTest::keyClick(m_view.get(), Qt::Key_Down);
-    QTest::keyClick(m_view.get(), Qt::Key_L);
-    QCOMPARE(likes.last(), (QList<QVariant>{158, false}));
-
-    Ventari::Messages charted = PageModel::page(QStringLiteral("160"));
-    charted[0].chart[Ventari::Message::ChartThumb] = QStringLiteral("http://127.0.0.1:9/thumb.png");
-    charted[0].chart[Ventari::Message::ChartLarge] = QStringLiteral("http://127.0.0.1:9/large.png");
-    QVERIFY(QMetaObject::invokeMethod(m_source.data(), "onData", Q_ARG(Ventari::Messages, charted)));
-    m_view->setCurrentIndex(m_list->index(0));
-    QTest::keyClick(m_view.get(), Qt::Key_Return);
-    QCOMPARE(links, (QList<QList<QVariant>>{{QUrl(QStringLiteral("http://127.0.0.1:9/large.png"))}}));
-}
-
-// Left and right go through the parts of the current message, framed as they go; Return or Space
-// acts on the marked part; moving on to another message leaves its parts.
-void tst_MessageList::theKeysReachEveryPart()
-{
-    QVERIFY(showList());
-    MessageDelegate* delegate = m_view->messageDelegate();
-    QSignalSpy symbols(delegate, &MessageDelegate::symbolClicked);
-    QSignalSpy users(delegate, &MessageDelegate::userClicked);
-    QSignalSpy likes(delegate, &MessageDelegate::likeClicked);
-    m_view->activateWindow();
-    m_view->setFocus();
-    QTRY_VERIFY(m_view->hasFocus());
-    auto marked = [this] { return m_view->actionText(0, m_view->markedPart()); };
-
     QStringList steps;
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(m_view.get(), Qt::Key_Right);
-        steps << marked();
+        steps << m_view->actionText(0, m_view->markedPart());
     }
     QCOMPARE(steps, (QStringList{"Open @alice's messages", "Open $AAPL", "Like", "Reply to @alice", QString()}));
     QTest::keyClick(m_view.get(), Qt::Key_Left);
     QCOMPARE(m_view->markedPart().kind, MessageHit::Reply);
-
     QTest::keyClick(m_view.get(), Qt::Key_Left);
     QTest::keyClick(m_view.get(), Qt::Key_Space);
     QTest::keyClick(m_view.get(), Qt::Key_Left);
@@ -721,16 +617,33 @@ void tst_MessageList::theKeysReachEveryPart()
     QTest::keyClick(m_view.get(), Qt::Key_Right);
     QVERIFY(symbol.isValid());
     const QImage image = m_view->viewport()->grab().toImage();
-    const QColor highlight = m_view->palette().color(QPalette::Highlight);
     QCOMPARE(image.pixelColor(symbol.left() - 2, symbol.center().y()), highlight);
     QCOMPARE(image.pixelColor(symbol.right() + 2, symbol.center().y()), highlight);
 
     QTest::keyClick(m_view.get(), Qt::Key_Escape);
     QCOMPARE(m_view->markedPart().kind, MessageHit::None);
+    QTest::keyClick(m_view.get(), Qt::Key_L);
+    QTest::keyClick(m_view.get(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(m_view.get(), Qt::Key_R);
+    QTest::keyClick(m_view.get(), Qt::Key_Return); // a message without chart or video
+    QCOMPARE(likes, (QList<QList<QVariant>>{{159, false}, {159, false}}));
+    QCOMPARE(replies, (QList<QList<QVariant>>{{159, QStringLiteral("alice")}}));
+    QCOMPARE(links.count(), 0);
+
     QTest::keyClick(m_view.get(), Qt::Key_Right);
     QTest::keyClick(m_view.get(), Qt::Key_Down);
     QCOMPARE(m_view->currentIndex().row(), 1);
     QCOMPARE(m_view->markedPart().kind, MessageHit::None);
+    QTest::keyClick(m_view.get(), Qt::Key_L);
+    QCOMPARE(likes.last(), (QList<QVariant>{158, false}));
+
+    Ventari::Messages charted = PageModel::page(QStringLiteral("160"));
+    charted[0].chart[Ventari::Message::ChartThumb] = QStringLiteral("http://127.0.0.1:9/thumb.png");
+    charted[0].chart[Ventari::Message::ChartLarge] = QStringLiteral("http://127.0.0.1:9/large.png");
+    m_source->deliver(charted);
+    m_view->setCurrentIndex(m_list->index(0));
+    QTest::keyClick(m_view.get(), Qt::Key_Return);
+    QCOMPARE(links, (QList<QList<QVariant>>{{QUrl(QStringLiteral("http://127.0.0.1:9/large.png"))}}));
 }
 
 // A day at the top of a busy stream: the rows stay within their limit. Scrolling down shows what
