@@ -154,21 +154,6 @@ QList<QPair<QString, QPoint>> anchorsOf(MessageListView* view, int row)
     return anchors;
 }
 
-// What a screen reader reads for a widget: what the user sees, "&&" and all taken as Qt draws them.
-QString accessibleName(QWidget* widget)
-{
-    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    return face ? face->text(QAccessible::Name) : QString();
-}
-
-QByteArray jpegOf(const QImage& image)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return buffer.data();
-}
-
 // Drags with the left button held, in steps, as a hand does.
 void drag(QWidget* widget, const QPoint& from, const QPoint& to)
 {
@@ -197,20 +182,18 @@ private slots:
     void cleanupTestCase();
     void messagesAppearInTheFirstTab();
     void aLikeRoundTrips();
-    void aGeneratedMessageArrivesWithThePoolsTicks();
     void followingRoundTrips();
-    void notificationsPopUpInTheDesk();
-    void popupsStayWithTheNewerWindow();
+    void popupsShowInTheNewestDeskWindow();
     void backgroundTabsCountWhatArrives();
     void bellTabsAndMentionsNotifyOncePerBurst();
-    void aReplyShowsTheMessageAndSendsOnCtrlEnter();
+    void aReplyShowsWhomItAnswersAndSendsOnCtrlEnter();
     void chartsOpenInTheDesk();
     void theKeyboardReachesTheSymbolBox();
     void namesWithAmpersandsShowAsTheyAre();
     void nothingIsClippedAtTheSmallestSize();
     void aWatchListTabShowsTheFirstListOrTheChosenOne_data();
     void aWatchListTabShowsTheFirstListOrTheChosenOne();
-    void anOutageEndsByItselfAndRetryLoadsAgain();
+    void retryLoadsAgainAndKeepsTheMessages();
     void everyTabComesBackAfterTheServiceWasGone();
     void aBackgroundTabShowsItsError();
     void signingOutShowsWhatNeedsASignIn();
@@ -218,26 +201,28 @@ private slots:
     void clickedAddressesPassThePolicy_data();
     void clickedAddressesPassThePolicy();
     void localPicturesInMessagesAreRefused();
-    void picturesFromTheServiceKeepToTheLimits();
-    void hostileTextShowsWhatItLinks();
     void manyTabsStayReadableMovableAndClosable();
     void theStatusBarAndThePopUpTellOneTime();
     void theProgramWritesAScreenshotAndQuits();
-    void aMissingPluginIsReportedNotACrash();
-    void theProgramReadsItsOptionsWithoutADisplay_data();
-    void theProgramReadsItsOptionsWithoutADisplay();
+    void theProgramReportsWhatItCannotDoWithoutADisplay_data();
+    void theProgramReportsWhatItCannotDoWithoutADisplay();
 
 private:
+    Emulator::Service* service() const { return m_host->embeddedService(); }
+    static Ventari::RequestPool* pool() { return Ventari::VentariActionHandler::instance()->requestPool(); }
     StreamTab* appleTab() const { return m_window->tabAt(0); }
-    // Lets the pool refresh until the AAPL tab shows the message; its row, or -1.
-    int waitForAppleRow(int messageId);
-    // Lets the pool send until done holds; whether it does.
-    bool tickUntil(const std::function<bool()>& done, int ticks = 40);
-    // A message from a user of the service, on the service.
-    int post(const char* username, const std::string& body, const QByteArray& chartJpeg = QByteArray());
     QTabBar* tabBar() const { return m_window->findChild<QTabBar*>(); }
+    // Lets the pool send until done holds; whether it does.
+    static bool tickUntil(const std::function<bool()>& done, int ticks = 40);
+    // Lets the pool refresh until the AAPL tab shows the message, and scrolls to it; its row, or -1.
+    int showAppleRow(int messageId);
+    // Clicks a point of the AAPL tab's list and lets the queued click arrive.
+    void clickApple(const QPoint& point);
+    // A message from a user of the service, on the service; symbols empty: its cashtags.
+    int post(const std::string& username, const std::string& body, const QByteArray& chartJpeg = QByteArray(),
+             const std::vector<int>& symbolIds = {});
     // An id above every message of the service and of the tab.
-    int unusedId() { return m_host->embeddedService()->store().newestMessageId() + 1000 + ++m_injected; }
+    int unusedId() { return service()->store().newestMessageId() + 1000 + ++m_injected; }
 
     QTemporaryDir m_home;
     DeskHost* m_host = nullptr;
@@ -260,8 +245,8 @@ void tst_Desk::initTestCase()
     m_host = new DeskHost;
     QVERIFY2(m_host->start(options), qPrintable(m_host->errorText()));
     QVERIFY(m_host->facade());
-    QVERIFY(m_host->embeddedService());
-    m_aliceId = m_host->embeddedService()->store().userByName("alice")->id;
+    QVERIFY(service());
+    m_aliceId = service()->store().userByName("alice")->id;
 
     m_window = new DeskWindow(m_host, false);
     m_window->show();
@@ -285,6 +270,41 @@ void tst_Desk::cleanupTestCase()
     delete m_host;
 }
 
+bool tst_Desk::tickUntil(const std::function<bool()>& done, int ticks)
+{
+    for (int tick = 0; tick < ticks && !done(); ++tick) {
+        QMetaObject::invokeMethod(pool(), "runNextRequest");
+        (void)QTest::qWaitFor(done, 250);
+    }
+    return done();
+}
+
+int tst_Desk::showAppleRow(int messageId)
+{
+    MessageListModel* rows = appleTab()->messages();
+    if (!tickUntil([&] { return rows->rowOfMessage(messageId) != -1; }))
+        return -1;
+    appleTab()->view()->scrollTo(rows->index(rows->rowOfMessage(messageId)));
+    return rows->rowOfMessage(messageId);
+}
+
+void tst_Desk::clickApple(const QPoint& point)
+{
+    QTest::mouseClick(appleTab()->view()->viewport(), Qt::LeftButton, {}, point);
+    QCoreApplication::processEvents();
+}
+
+int tst_Desk::post(const std::string& username, const std::string& body, const QByteArray& chartJpeg,
+                   const std::vector<int>& symbolIds)
+{
+    Emulator::MessageDraft draft;
+    draft.userId = service()->store().userByName(username)->id;
+    draft.body = body;
+    draft.chartJpeg = chartJpeg.toStdString();
+    draft.symbolIds = symbolIds;
+    return service()->store().post(draft, service()->clock().now()).id;
+}
+
 void tst_Desk::messagesAppearInTheFirstTab()
 {
     QCOMPARE(appleTab()->state(), (TabState{"symbol", QStringLiteral("AAPL"), 0}));
@@ -299,6 +319,7 @@ void tst_Desk::messagesAppearInTheFirstTab()
     QCOMPARE(appleTab()->messages()->currentUserId(), m_aliceId);
 }
 
+// A click on the heart likes the message on the service and paints it; a second click takes it back.
 void tst_Desk::aLikeRoundTrips()
 {
     MessageListView* view = appleTab()->view();
@@ -309,53 +330,26 @@ void tst_Desk::aLikeRoundTrips()
     QVERIFY(row < rows->rowCount());
     view->scrollTo(rows->index(row));
     const Ventari::Message before = rows->messageAt(row);
-    const QRect like = view->partRect(row, MessageHit::Like);
-    QVERIFY(view->viewport()->rect().contains(like));
-    QCOMPARE(likePixels(view, like), 0);
+    auto likeOf = [&] { return view->partRect(rows->rowOfMessage(before.id), MessageHit::Like); };
+    auto liked = [&] { return rows->index(rows->rowOfMessage(before.id)).data(MessageListModel::LikedRole).toBool(); };
+    QVERIFY(view->viewport()->rect().contains(likeOf()));
+    QCOMPARE(likePixels(view, likeOf()), 0);
 
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, like.center());
-
-    QTRY_VERIFY_WITH_TIMEOUT(rows->index(rows->rowOfMessage(before.id)).data(MessageListModel::LikedRole).toBool(),
-                             10000);
-    const Ventari::Message after = rows->messageAt(rows->rowOfMessage(before.id));
-    QCOMPARE(after.likes.size(), before.likes.size() + 1);
-    const auto stored = m_host->embeddedService()->store().message(before.id);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, likeOf().center());
+    QTRY_VERIFY_WITH_TIMEOUT(liked(), 10000);
+    QCOMPARE(rows->messageAt(rows->rowOfMessage(before.id)).likes.size(), before.likes.size() + 1);
+    const auto stored = service()->store().message(before.id);
     QVERIFY(stored && stored->likes.count(m_aliceId) == 1);
-    QTRY_VERIFY(likePixels(view, view->partRect(rows->rowOfMessage(before.id), MessageHit::Like)) > 0);
+    QTRY_VERIFY(likePixels(view, likeOf()) > 0);
 
-    // And back.
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(rows->rowOfMessage(before.id), MessageHit::Like).center());
-    QTRY_VERIFY_WITH_TIMEOUT(!rows->index(rows->rowOfMessage(before.id)).data(MessageListModel::LikedRole).toBool(),
-                             10000);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, likeOf().center());
+    QTRY_VERIFY_WITH_TIMEOUT(!liked(), 10000);
     QCOMPARE(rows->messageAt(rows->rowOfMessage(before.id)).likes, before.likes);
-}
-
-void tst_Desk::aGeneratedMessageArrivesWithThePoolsTicks()
-{
-    Emulator::Service* service = m_host->embeddedService();
-    // Symbols are taken in turn, so $AAPL comes round within one turn of them all.
-    int generated = -1;
-    for (int i = 0; i < 40 && generated == -1; ++i) {
-        const int id = service->generateMessage();
-        const auto message = service->store().message(id);
-        QVERIFY(message);
-        if (std::count(message->symbolIds.begin(), message->symbolIds.end(), appleId))
-            generated = id;
-    }
-    QVERIFY(generated != -1);
-    QCOMPARE(appleTab()->messages()->rowOfMessage(generated), -1);
-
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
-    for (int tick = 0; tick < 30 && appleTab()->messages()->rowOfMessage(generated) == -1; ++tick) {
-        QVERIFY(QMetaObject::invokeMethod(pool, "runNextRequest"));
-        (void)QTest::qWaitFor([&] { return appleTab()->messages()->rowOfMessage(generated) != -1; }, 300);
-    }
-    QCOMPARE(appleTab()->messages()->rowOfMessage(generated), 0);
 }
 
 void tst_Desk::followingRoundTrips()
 {
-    const Emulator::DataStore& store = m_host->embeddedService()->store();
+    const Emulator::DataStore& store = service()->store();
     auto* follow = appleTab()->findChild<QPushButton*>(QStringLiteral("followButton"));
     QVERIFY(follow->isVisible() && follow->isEnabled());
     const bool before = store.isFollowingSymbol(m_aliceId, appleId);
@@ -369,43 +363,39 @@ void tst_Desk::followingRoundTrips()
     }
 }
 
-void tst_Desk::notificationsPopUpInTheDesk()
+// Host notifications pop up inside the desk's window, lower right, and go on a click; a window
+// going away leaves them to a newer one.
+void tst_Desk::popupsShowInTheNewestDeskWindow()
 {
     Kelvar::NotificationManager* notifications = m_host->notifications();
     notifications->addEvent(new Kelvar::SimpleNotificationInfo(QStringLiteral("Ventari Error"),
                                                                QStringLiteral("Something to read"), 1));
-    const QList<QWidget*> popups = notifications->popups();
-    QCOMPARE(popups.size(), 1);
-    QVERIFY(popups.first()->isVisible());
-    QCOMPARE(popups.first()->window(), m_window);
-    const QRect inWindow(popups.first()->mapTo(m_window, QPoint(0, 0)), popups.first()->size());
+    QCOMPARE(notifications->popups().size(), 1);
+    QWidget* popup = notifications->popups().first();
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->window(), m_window);
+    const QRect inWindow(popup->mapTo(m_window, QPoint(0, 0)), popup->size());
     QVERIFY(m_window->rect().contains(inWindow));
     QVERIFY(inWindow.center().x() > m_window->width() / 2 && inWindow.center().y() > m_window->height() / 2);
-    QTest::mouseClick(popups.first(), Qt::LeftButton);
+    QTest::mouseClick(popup, Qt::LeftButton);
     QTRY_VERIFY(notifications->popups().isEmpty());
-}
 
-void tst_Desk::popupsStayWithTheNewerWindow()
-{
     auto* older = new DeskWindow(m_host, false);
     DeskWindow newer(m_host, false);
     newer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&newer));
     delete older;
-
-    Kelvar::NotificationManager* notifications = m_host->notifications();
     notifications->addEvent(new Kelvar::SimpleNotificationInfo(QStringLiteral("Ventari Error"),
                                                                QStringLiteral("Still in the desk"), 1));
-    const QList<QWidget*> popups = notifications->popups();
-    QCOMPARE(popups.size(), 1);
-    QCOMPARE(popups.first()->window(), &newer);
-    QTest::mouseClick(popups.first(), Qt::LeftButton);
+    QCOMPARE(notifications->popups().size(), 1);
+    QCOMPARE(notifications->popups().first()->window(), &newer);
+    QTest::mouseClick(notifications->popups().first(), Qt::LeftButton);
     QTRY_VERIFY(notifications->popups().isEmpty());
 }
 
 void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne_data()
 {
-    const std::vector<Emulator::WatchList> lists = m_host->embeddedService()->store().watchListsOf(m_aliceId);
+    const std::vector<Emulator::WatchList> lists = service()->store().watchListsOf(m_aliceId);
     QVERIFY(lists.size() >= 2);
     const Emulator::WatchList& first = lists.front();
     const Emulator::WatchList& second = lists.back();
@@ -433,39 +423,24 @@ void tst_Desk::aWatchListTabShowsTheFirstListOrTheChosenOne()
     m_window->closeTab(m_window->tabCount() - 1);
 }
 
-// An outage shows in the tab and goes when the service answers again, without a click; Retry
-// loads again and keeps what the tab shows.
-void tst_Desk::anOutageEndsByItselfAndRetryLoadsAgain()
+// Retry after an error loads the stream again and keeps what the tab shows.
+void tst_Desk::retryLoadsAgainAndKeepsTheMessages()
 {
-    Emulator::Service* service = m_host->embeddedService();
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
-    pool->setRetryDelays(0, 0);
+    pool()->setRetryDelays(0, 0);
     StreamTab* tab = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
-    QTRY_VERIFY_WITH_TIMEOUT(tab->messages()->rowCount() > 0, 10000);
+    QVERIFY(tickUntil([&] { return tab->messages()->rowCount() > 0; }));
     const int rows = tab->messages()->rowCount();
     const QSharedPointer<Ventari::IVentariModel> model = tab->messages()->source();
 
-    const int fault = service->addFault(Emulator::Fault::droppedConnection().onPath("/api/2/streams/symbol/MSFT.json"));
-    auto tickUntil = [&](const std::function<bool()>& done) {
-        for (int tick = 0; tick < 40 && !done(); ++tick) {
-            QMetaObject::invokeMethod(pool, "runNextRequest");
-            (void)QTest::qWaitFor(done, 200);
-        }
-        return done();
-    };
-    QVERIFY(tickUntil([&] { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); }));
-    QCOMPARE(tab->messages()->rowCount(), rows);
-    service->faults().remove(fault);
-    QVERIFY(tickUntil([&] { return tab->bannerText().isEmpty(); }));
-
-    service->addFault(Emulator::Fault::errorStatus(404).onPath("/api/2/streams/symbol/MSFT.json").times(1));
+    const char* const path = "/api/2/streams/symbol/MSFT.json";
+    service()->addFault(Emulator::Fault::errorStatus(404).onPath(path).times(1));
     QVERIFY(tickUntil([&] { return tab->bannerText() == QLatin1String("Stream not found."); }));
+    QCOMPARE(tab->messages()->rowCount(), rows);
     auto* retry = tab->findChild<QPushButton*>(QStringLiteral("bannerRetry"));
     QVERIFY(retry->isVisible());
-    auto loads = [service] {
-        const auto requests = service->requests();
-        return std::count_if(requests.begin(), requests.end(),
-                             [](const Emulator::RecordedRequest& r) { return r.path == "/api/2/streams/symbol/MSFT.json"; });
+    auto loads = [this, path] {
+        const auto requests = service()->requests();
+        return std::count_if(requests.begin(), requests.end(), [path](const Emulator::RecordedRequest& r) { return r.path == path; });
     };
     const auto before = loads();
     QTest::mouseClick(retry, Qt::LeftButton);
@@ -475,26 +450,17 @@ void tst_Desk::anOutageEndsByItselfAndRetryLoadsAgain()
     QTRY_COMPARE_WITH_TIMEOUT(loads(), before + 1, 10000);
     QTest::qWait(100);
     QVERIFY(tab->bannerText().isEmpty());
-    pool->setRetryDelays(5000, 120000);
+    pool()->setRetryDelays(5000, 120000);
     m_window->closeTab(m_window->tabCount() - 1);
 }
 
-// The service goes away and comes back on the same address: every tab says so while it is gone
-// and shows new messages again once it is back, without a click; a picture that failed meanwhile
-// comes too.
+// The service goes away and comes back on the same address: every tab says so while it is gone,
+// keeping its messages, and shows new ones again once it is back, without a click; a picture that
+// failed meanwhile comes too.
 void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
 {
-    Emulator::Service* service = m_host->embeddedService();
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
-    pool->setRetryDelays(0, 0);
-    const std::uint16_t port = service->port();
-    auto tickUntil = [&](const std::function<bool()>& done) {
-        for (int tick = 0; tick < 60 && !done(); ++tick) {
-            QMetaObject::invokeMethod(pool, "runNextRequest");
-            (void)QTest::qWaitFor(done, 200);
-        }
-        return done();
-    };
+    pool()->setRetryDelays(0, 0);
+    const std::uint16_t port = service()->port();
     auto everyTab = [&](const std::function<bool(StreamTab*)>& holds) {
         for (int i = 0; i < m_window->tabCount(); ++i) {
             if (!holds(m_window->tabAt(i)))
@@ -502,31 +468,30 @@ void tst_Desk::everyTabComesBackAfterTheServiceWasGone()
         }
         return true;
     };
-    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }));
-    const auto charted = service->store().message(post("bob", "$AAPL chart", HostileFiles::jpeg(8, 8)));
-    const QUrl picture(QString::fromStdString(service->baseUrl() + charted->chart->thumb));
+    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->messages()->rowCount() > 0; }); }, 60));
+    const auto charted = service()->store().message(post("bob", "$AAPL chart", HostileFiles::jpeg(8, 8)));
+    const QUrl picture(QString::fromStdString(service()->baseUrl() + charted->chart->thumb));
     ImageCache* images = m_window->imageCache();
 
-    service->stop();
+    service()->stop();
+    const int appleRows = appleTab()->messages()->rowCount();
     QVERIFY(tickUntil([&] {
         return everyTab([](StreamTab* tab) { return tab->bannerText() == QLatin1String("Cannot reach the Ventari service."); });
-    }));
+    }, 60));
+    QCOMPARE(appleTab()->messages()->rowCount(), appleRows);
     QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
     QTRY_VERIFY_WITH_TIMEOUT(images->hasFailed(picture), 10000);
     // Still wanted; its own wait is a minute.
     QVERIFY(images->image(picture, MessageLayout::mediaSize).isNull());
-    QVERIFY(service->start(port));
-    Emulator::MessageDraft draft;
-    draft.userId = service->store().userByName("bob")->id;
-    draft.body = "$AAPL back again, @alice";
-    const int posted = service->store().post(draft, service->clock().now()).id;
-    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->bannerText().isEmpty(); }); }));
+    QVERIFY(service()->start(port));
+    const int posted = post("bob", "$AAPL back again, @alice");
+    QVERIFY(tickUntil([&] { return everyTab([](StreamTab* tab) { return tab->bannerText().isEmpty(); }); }, 60));
     QTRY_VERIFY_WITH_TIMEOUT(!images->hasFailed(picture), 10000);
     QVERIFY(!images->image(picture, MessageLayout::mediaSize).isNull());
     StreamTab* mentions = m_window->tabAt(2);
     QCOMPARE(mentions->state().streamId, QByteArray("mentions"));
-    QVERIFY(tickUntil([&] { return appleTab()->messages()->rowOfMessage(posted) == 0 && mentions->messages()->rowOfMessage(posted) == 0; }));
-    pool->setRetryDelays(5000, 120000);
+    QVERIFY(tickUntil([&] { return appleTab()->messages()->rowOfMessage(posted) == 0 && mentions->messages()->rowOfMessage(posted) == 0; }, 60));
+    pool()->setRetryDelays(5000, 120000);
 }
 
 void tst_Desk::aBackgroundTabShowsItsError()
@@ -588,8 +553,6 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
     QVERIFY(view->viewport()->rect().contains(like));
 
     // The user signs in as alice; meanwhile the message is deleted and a refresh takes it away.
-    Emulator::Service* service = m_host->embeddedService();
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
     int dialogs = 0;
     bool asking = false; // the page may answer later, while the timer goes on
     QTimer player;
@@ -603,12 +566,8 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
         if (!ready)
             return;
         ++dialogs;
-        QVERIFY(service->removeMessage(id));
-        for (int tick = 0; tick < 30 && rows->rowOfMessage(id) != -1; ++tick) {
-            QVERIFY(QMetaObject::invokeMethod(pool, "runNextRequest"));
-            (void)QTest::qWaitFor([&] { return rows->rowOfMessage(id) == -1; }, 300);
-        }
-        QCOMPARE(rows->rowOfMessage(id), -1);
+        QVERIFY(service()->removeMessage(id));
+        QVERIFY(tickUntil([&] { return rows->rowOfMessage(id) == -1; }));
         dialog->webView()->runJavaScript(QStringLiteral("approve('alice')"));
     });
     player.start(20);
@@ -623,38 +582,6 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
     QTRY_VERIFY_WITH_TIMEOUT(m_host->facade()->authorization()->isAuthorized(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(rows->currentUserId(), m_aliceId, 10000);
     QVERIFY2(reports.reports().isEmpty(), qPrintable(reports.reportTexts().join(QLatin1Char('\n'))));
-}
-
-int tst_Desk::waitForAppleRow(int messageId)
-{
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
-    MessageListModel* rows = appleTab()->messages();
-    for (int tick = 0; tick < 30 && rows->rowOfMessage(messageId) == -1; ++tick) {
-        if (!QMetaObject::invokeMethod(pool, "runNextRequest"))
-            return -1;
-        (void)QTest::qWaitFor([&] { return rows->rowOfMessage(messageId) != -1; }, 300);
-    }
-    return rows->rowOfMessage(messageId);
-}
-
-bool tst_Desk::tickUntil(const std::function<bool()>& done, int ticks)
-{
-    Ventari::RequestPool* pool = Ventari::VentariActionHandler::instance()->requestPool();
-    for (int tick = 0; tick < ticks && !done(); ++tick) {
-        QMetaObject::invokeMethod(pool, "runNextRequest");
-        (void)QTest::qWaitFor(done, 200);
-    }
-    return done();
-}
-
-int tst_Desk::post(const char* username, const std::string& body, const QByteArray& chartJpeg)
-{
-    Emulator::Service* service = m_host->embeddedService();
-    Emulator::MessageDraft draft;
-    draft.userId = service->store().userByName(username)->id;
-    draft.body = body;
-    draft.chartJpeg = chartJpeg.toStdString();
-    return service->store().post(draft, service->clock().now()).id;
 }
 
 // A tab off screen counts what arrives; the window's title tells the total; looking clears it.
@@ -725,52 +652,80 @@ void tst_Desk::bellTabsAndMentionsNotifyOncePerBurst()
     QVERIFY2(titles().contains(QStringLiteral("4 new messages in $MSFT")), qPrintable(titles().join(" | ")));
     QVERIFY2(titles().contains(QStringLiteral("@carol mentioned you")), qPrintable(titles().join(" | ")));
 
-    QWidget* popup = nullptr;
-    for (QWidget* shown : notifications->popups()) {
-        if (shown->toolTip() == QLatin1String("Click to show $MSFT"))
-            popup = shown;
-    }
-    QVERIFY(popup);
-    QTest::mouseClick(popup, Qt::LeftButton);
+    const QList<QWidget*> popups = notifications->popups();
+    const auto popup = std::find_if(popups.begin(), popups.end(),
+                                    [](QWidget* shown) { return shown->toolTip() == QLatin1String("Click to show $MSFT"); });
+    QVERIFY(popup != popups.end());
+    QTest::mouseClick(*popup, Qt::LeftButton);
     QCOMPARE(m_window->currentTab(), msft);
     msft->setBell(false);
     m_window->showStream(appleTab()->state());
     notifications->clear();
 }
 
-// The reply dialog shows whom and what it answers; Ctrl+Enter sends it as a reply to that message.
-void tst_Desk::aReplyShowsTheMessageAndSendsOnCtrlEnter()
+// The reply dialog shows whom and what it answers, a hostile author's hidden characters shown and
+// the message's markup as text; Enter starts a line and Ctrl+Enter sends it as a reply to that
+// message. The message's cashtag opens what it reads as, and its author his own stream.
+void tst_Desk::aReplyShowsWhomItAnswersAndSendsOnCtrlEnter()
 {
-    const int answered = post("carol", "$AAPL <b>gap</b> & go?\nsecond line");
-    const int row = waitForAppleRow(answered);
-    QVERIFY(row != -1);
+    Emulator::User mallory;
+    mallory.id = 9001;
+    mallory.username = u8"mal\u202Elory";
+    mallory.name = u8"Mallory \u202Eevil";
+    mallory.joinedAt = service()->clock().now();
+    service()->store().addUser(mallory);
+    const QString body = QString::fromUtf8("$AA\u200BPL <b>gap</b> & go?\nsecond line");
+    const int answered = post(mallory.username, body.toStdString(), QByteArray(), {appleId});
+    m_window->showStream(appleTab()->state());
+    const int tabs = m_window->tabCount();
     MessageListView* view = appleTab()->view();
-    view->scrollTo(appleTab()->messages()->index(row));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(row, MessageHit::Reply).center());
-    QCoreApplication::processEvents();
+    const int row = showAppleRow(answered);
+    QVERIFY(row != -1);
+
+    const auto anchors = anchorsOf(view, row);
+    QCOMPARE(anchors.size(), 1);
+    QCOMPARE(anchors.first().first, QStringLiteral("symbol:AAPL"));
+    QCOMPARE(tooltipAt(view, anchors.first().second), QStringLiteral("Open $AAPL"));
+    clickApple(anchors.first().second);
+    QCOMPARE(m_window->tabCount(), tabs);
+    QCOMPARE(m_window->currentTab(), appleTab());
+
+    // The user name shows its hidden character wherever the desk names the author.
+    const QString shown = QString::fromUtf8("@mal\uFFFDlory");
+    const QPoint reply = view->partRect(row, MessageHit::Reply).center();
+    QCOMPARE(tooltipAt(view, reply), QStringLiteral("Reply to %1").arg(shown));
+    clickApple(reply);
     ReplyDialog* dialog = appleTab()->replyDialog();
     QVERIFY(dialog && dialog->isVisible());
     QCOMPARE(dialog->message().id, answered);
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Reply to @carol"));
-    QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("author"))->text().startsWith(QStringLiteral("Carol Chen @carol · ")));
-    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->text(), QStringLiteral("$AAPL <b>gap</b> & go?\nsecond line"));
-    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->textFormat(), Qt::PlainText);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Reply to %1").arg(shown));
+    const QString byline = dialog->findChild<QLabel*>(QStringLiteral("author"))->text();
+    QVERIFY2(byline.startsWith(QStringLiteral("Mallory evil %1 · ").arg(shown)), qPrintable(byline));
+    auto* quote = dialog->findChild<QLabel*>(QStringLiteral("quoteText"));
+    QCOMPARE(quote->text(), body);
+    QCOMPARE(quote->textFormat(), Qt::PlainText);
 
+    // The override would turn round what the user types after the name.
     auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("text"));
-    QCOMPARE(text->toPlainText(), QStringLiteral("@carol "));
+    QCOMPARE(text->toPlainText(), QStringLiteral("@mallory "));
     QTest::keyClicks(text, QStringLiteral("agreed"));
-    // Enter alone starts a line.
     QTest::keyClick(text, Qt::Key_Return);
-    QCOMPARE(text->toPlainText(), QStringLiteral("@carol agreed\n"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("@mallory agreed\n"));
     QTest::keyClicks(text, QStringLiteral("fully"));
-    const int newest = m_host->embeddedService()->store().newestMessageId();
+    const int newest = service()->store().newestMessageId();
     QTest::keyClick(text, Qt::Key_Return, Qt::ControlModifier);
-    QTRY_VERIFY_WITH_TIMEOUT(m_host->embeddedService()->store().newestMessageId() > newest, 10000);
-    const auto reply = m_host->embeddedService()->store().message(m_host->embeddedService()->store().newestMessageId());
-    QCOMPARE(QString::fromStdString(reply->body), QStringLiteral("@carol agreed\nfully"));
-    QCOMPARE(reply->inReplyTo, answered);
+    QTRY_VERIFY_WITH_TIMEOUT(service()->store().newestMessageId() > newest, 10000);
+    const auto sent = service()->store().message(service()->store().newestMessageId());
+    QCOMPARE(QString::fromStdString(sent->body), QStringLiteral("@mallory agreed\nfully"));
+    QCOMPARE(sent->inReplyTo, answered);
     QTRY_VERIFY(!appleTab()->replyDialog());
     QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Reply sent."));
+
+    const QRect author = view->partRect(showAppleRow(answered), MessageHit::Author);
+    clickApple(author.topLeft() + QPoint(4, author.height() / 2));
+    QCOMPARE(m_window->tabCount(), tabs + 1);
+    QCOMPARE(m_window->currentTab()->title(), shown);
+    m_window->closeTab(m_window->tabCount() - 1);
 }
 
 // "Open chart" shows the large picture in the desk, zoomed by keys, wheel and buttons; "Open in
@@ -778,19 +733,14 @@ void tst_Desk::aReplyShowsTheMessageAndSendsOnCtrlEnter()
 void tst_Desk::chartsOpenInTheDesk()
 {
     const QImage picture = testPicture(600, 400);
-    const int id = post("alice", "$AAPL daily", jpegOf(picture));
-    const int row = waitForAppleRow(id);
+    const int row = showAppleRow(post("alice", "$AAPL daily", HostileFiles::encoded(picture, "JPG")));
     QVERIFY(row != -1);
-    MessageListView* view = appleTab()->view();
-    view->scrollTo(appleTab()->messages()->index(row));
     m_opened.clear();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->partRect(row, MessageHit::Chart).center());
-    QCoreApplication::processEvents();
+    clickApple(appleTab()->view()->partRect(row, MessageHit::Chart).center());
     QVERIFY(m_opened.isEmpty());
     ChartViewer* viewer = m_window->chartViewer();
     QVERIFY(viewer && viewer->isVisible());
-    const Ventari::Message message = appleTab()->messages()->messageAt(row);
-    QCOMPARE(viewer->chartUrl(), QUrl(message.chart[Ventari::Message::ChartLarge]));
+    QCOMPARE(viewer->chartUrl(), QUrl(appleTab()->messages()->messageAt(row).chart[Ventari::Message::ChartLarge]));
     QTRY_VERIFY_WITH_TIMEOUT(!viewer->picture().isNull(), 10000);
     QCOMPARE(viewer->picture().size(), picture.size());
     QVERIFY(viewer->statusText().isEmpty());
@@ -849,7 +799,7 @@ void tst_Desk::namesWithAmpersandsShowAsTheyAre()
     QCOMPARE(bar->child(index)->text(QAccessible::Name), QStringLiteral("$AT&T"));
     auto* follow = tab->findChild<QPushButton*>(QStringLiteral("followButton"));
     QVERIFY(!follow->isHidden());
-    QCOMPARE(accessibleName(follow), QStringLiteral("Follow $AT&T"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(follow)->text(QAccessible::Name), QStringLiteral("Follow $AT&T"));
     QVERIFY(QKeySequence::mnemonic(follow->text()).isEmpty());
     QVERIFY(QKeySequence::mnemonic(tabBar()->tabText(index)).isEmpty());
     m_window->closeTab(index);
@@ -913,22 +863,18 @@ void tst_Desk::clickedAddressesPassThePolicy_data()
     QTest::addColumn<QList<QUrl>>("opened");
     QTest::addColumn<QString>("status");
 
-    // Thumbnails on the emulator, which has none by these names.
-    const QString thumb = QString::fromStdString(m_host->embeddedService()->baseUrl()) + "charts/1/thumb.svg";
-    // A chart the desk may load shows in the desk's viewer; nothing goes to the browser.
-    QTest::newRow("a chart on the web") << "Chart" << QStringList{thumb, QString(thumb).replace("thumb", "large"), ""}
-                                        << QStringList{} << true << QList<QUrl>{} << "";
+    // A thumbnail on the emulator, which has none by this name. A chart the desk may load shows in
+    // its own viewer, as chartsOpenInTheDesk finds.
+    const QString thumb = QString::fromStdString(service()->baseUrl()) + "charts/1/thumb.svg";
+    const QString refused = QStringLiteral("Refused to open %1: only web addresses are opened.");
     QTest::newRow("a chart in a local file") << "Chart" << QStringList{thumb, "file:///etc/passwd", ""} << QStringList{}
-                                             << true << QList<QUrl>{}
-                                             << "Refused to open file:///etc/passwd: only web addresses are opened.";
-    QTest::newRow("a chart whose only address is local") << "Chart" << QStringList{thumb, "", "file:///home/trader/.ssh/id_rsa"}
-                                                         << QStringList{} << true << QList<QUrl>{}
-                                                         << "Refused to open file:///home/trader/.ssh/id_rsa: only web "
-                                                            "addresses are opened.";
+                                             << true << QList<QUrl>{} << refused.arg("file:///etc/passwd");
+    QTest::newRow("a chart whose only address is local")
+        << "Chart" << QStringList{thumb, "", "file:///home/trader/.ssh/id_rsa"} << QStringList{} << true << QList<QUrl>{}
+        << refused.arg("file:///home/trader/.ssh/id_rsa");
     QTest::newRow("a video of a custom scheme") << "Video" << QStringList{}
                                                 << QStringList{thumb, "1:05", "", "evilscheme://run?cmd=calc"} << true
-                                                << QList<QUrl>{}
-                                                << "Refused to open evilscheme://run?cmd=calc: only web addresses are opened.";
+                                                << QList<QUrl>{} << refused.arg("evilscheme://run?cmd=calc");
     QTest::newRow("a link with a user name and password")
         << "https://user:pw@bank.example.evil.test/login to claim" << QStringList{} << QStringList{} << true
         << QList<QUrl>{}
@@ -969,29 +915,23 @@ void tst_Desk::clickedAddressesPassThePolicy()
     const int row = appleTab()->messages()->rowOfMessage(message.id);
     QVERIFY(row != -1);
     view->scrollTo(appleTab()->messages()->index(row));
-    QPoint point;
+    QPoint point = view->partRect(row, MessageHit::Chart).center();
     if (chart.isEmpty() && video.isEmpty()) {
         const auto anchors = anchorsOf(view, row);
         QVERIFY(!anchors.isEmpty());
         point = anchors.first().second;
-    } else {
-        point = view->partRect(row, MessageHit::Chart).center();
     }
     QVERIFY(view->viewport()->rect().contains(point));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
-    QCoreApplication::processEvents();
+    clickApple(point);
     m_browserTakes = true;
 
     QCOMPARE(m_opened, opened);
     QCOMPARE(m_window->statusBar()->currentMessage(), status);
-    const bool viewed = QTest::currentDataTag() == QLatin1String("a chart on the web");
-    QCOMPARE(m_window->chartViewer() && m_window->chartViewer()->isVisible(), viewed);
-    if (viewed) {
-        QCOMPARE(m_window->chartViewer()->chartUrl(), QUrl(chart.at(1)));
-        m_window->chartViewer()->close();
-    }
+    QVERIFY(!m_window->chartViewer() || !m_window->chartViewer()->isVisible());
 }
 
+// Avatars and thumbnails with local or inline addresses are refused without opening them, a named
+// pipe included, and their tooltips say why.
 void tst_Desk::localPicturesInMessagesAreRefused()
 {
     QTemporaryDir folder;
@@ -1000,10 +940,8 @@ void tst_Desk::localPicturesInMessagesAreRefused()
     QVERIFY(pipe.isMade());
     const QUrl face = QUrl::fromLocalFile(folder.filePath(QStringLiteral("face.png")));
     const QUrl fifo = QUrl::fromLocalFile(folder.filePath(QStringLiteral("pipe.png")));
-    QBuffer png;
-    png.open(QIODevice::WriteOnly);
-    testPicture(120, 80).save(&png, "PNG");
-    const QUrl inline_(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.data().toBase64()));
+    const QUrl inline_(QStringLiteral("data:image/png;base64,")
+                       + QString::fromLatin1(HostileFiles::encoded(testPicture(120, 80), "PNG").toBase64()));
 
     Ventari::Message local = messageFrom(unusedId(), QStringLiteral("Local face"));
     local.user.avatarUrl = face.toString();
@@ -1023,6 +961,7 @@ void tst_Desk::localPicturesInMessagesAreRefused()
     QElapsedTimer clock;
     clock.start();
     view->viewport()->grab();
+    QCoreApplication::processEvents();
     // The pipe's guard lets a blocked read go after five seconds.
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 
@@ -1042,116 +981,6 @@ void tst_Desk::localPicturesInMessagesAreRefused()
              QStringLiteral("Open @mallory's messages\nPicture not shown: only web addresses are loaded."));
     QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(thumbnail.id), MessageHit::Chart).center()),
              QStringLiteral("Open the chart\nPicture not shown: only web addresses are loaded."));
-}
-
-void tst_Desk::picturesFromTheServiceKeepToTheLimits()
-{
-    Emulator::Service* service = m_host->embeddedService();
-    auto post = [&](const QByteArray& chart) {
-        Emulator::MessageDraft draft;
-        draft.userId = m_aliceId;
-        draft.body = "$AAPL chart";
-        draft.symbolIds = {appleId};
-        draft.chartJpeg = chart.toStdString();
-        return service->store().post(draft, service->clock().now()).id;
-    };
-    const QByteArray small = HostileFiles::jpeg(8, 8);
-    const int oversize = post(small + QByteArray(5 * 1024 * 1024, '\0'));
-    const int huge = post(HostileFiles::jpeg(50000, 50000));
-    const int fine = post(small);
-
-    m_window->showStream(appleTab()->state());
-    MessageListView* view = appleTab()->view();
-    MessageListModel* rows = appleTab()->messages();
-    ImageCache* images = m_window->imageCache();
-    QSignalSpy fetching(images, &ImageCache::fetching);
-    // Each row is drawn, which asks for its thumbnail.
-    for (int id : {oversize, huge, fine}) {
-        QVERIFY(waitForAppleRow(id) != -1);
-        view->scrollTo(rows->index(rows->rowOfMessage(id)));
-        view->viewport()->grab();
-    }
-
-    auto thumbOf = [&](int id) {
-        return QUrl(rows->messageAt(rows->rowOfMessage(id)).chart[Ventari::Message::ChartThumb]);
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(images->refusal(thumbOf(oversize)), QStringLiteral("the picture is larger than 4 MB"),
-                              10000);
-    QTRY_VERIFY_WITH_TIMEOUT(images->pendingCount() == 0, 10000);
-    QVERIFY(images->image(thumbOf(huge), MessageLayout::mediaSize).isNull());
-    QCOMPARE(images->refusal(thumbOf(huge)),
-             QString::fromUtf8("the picture measures 50000 × 50000 pixels, more than 16 million"));
-    QVERIFY(!images->image(thumbOf(fine), MessageLayout::mediaSize).isNull());
-    QCOMPARE(images->refusal(thumbOf(fine)), QString());
-
-    // They came over the network from the service, each once.
-    QList<QUrl> fetched;
-    for (const QList<QVariant>& arguments : qAsConst(fetching))
-        fetched << arguments.first().toUrl();
-    for (int id : {oversize, huge, fine})
-        QCOMPARE(fetched.count(thumbOf(id)), 1);
-    view->scrollTo(rows->index(rows->rowOfMessage(oversize)));
-    QCOMPARE(tooltipAt(view, view->partRect(rows->rowOfMessage(oversize), MessageHit::Chart).center()),
-             QStringLiteral("Open the chart\nPicture not shown: the picture is larger than 4 MB."));
-}
-
-// A message and its author from the service, with invisible and direction characters in them.
-void tst_Desk::hostileTextShowsWhatItLinks()
-{
-    QVERIFY(m_host->facade()->authorization()->isAuthorized());
-    Emulator::Service* service = m_host->embeddedService();
-    Emulator::User mallory;
-    mallory.id = 9001;
-    mallory.username = u8"mal\u202Elory";
-    mallory.name = u8"Mallory \u202Eevil";
-    mallory.joinedAt = service->clock().now();
-    service->store().addUser(mallory);
-    Emulator::MessageDraft draft;
-    draft.userId = mallory.id;
-    draft.body = u8"$AA\u200BPL gap filled, next stop 207";
-    draft.symbolIds = {appleId};
-    const int id = service->store().post(draft, service->clock().now()).id;
-
-    m_window->showStream(appleTab()->state());
-    const int tabs = m_window->tabCount();
-    MessageListView* view = appleTab()->view();
-    const int row = waitForAppleRow(id);
-    QVERIFY(row != -1);
-    view->scrollTo(appleTab()->messages()->index(row));
-
-    // The cashtag reads $AAPL, so it opens $AAPL.
-    const auto anchors = anchorsOf(view, row);
-    QCOMPARE(anchors.size(), 1);
-    QCOMPARE(anchors.first().first, QStringLiteral("symbol:AAPL"));
-    QCOMPARE(tooltipAt(view, anchors.first().second), QStringLiteral("Open $AAPL"));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, anchors.first().second);
-    QCoreApplication::processEvents();
-    QCOMPARE(m_window->tabCount(), tabs);
-    QCOMPARE(m_window->currentTab(), appleTab());
-
-    // The user name shows its hidden character wherever the desk names the author.
-    const QString shown = QString::fromUtf8("@mal\uFFFDlory");
-    const QRect reply = view->partRect(row, MessageHit::Reply);
-    QCOMPARE(tooltipAt(view, reply.center()), QStringLiteral("Reply to %1").arg(shown));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, reply.center());
-    QCoreApplication::processEvents();
-    ReplyDialog* dialog = appleTab()->replyDialog();
-    QVERIFY(dialog && dialog->isVisible());
-    // The override would turn round what the user types after the name.
-    QCOMPARE(dialog->findChild<QPlainTextEdit*>(QStringLiteral("text"))->toPlainText(), QStringLiteral("@mallory "));
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Reply to %1").arg(shown));
-    const QString byline = dialog->findChild<QLabel*>(QStringLiteral("author"))->text();
-    QVERIFY2(byline.startsWith(SafeText::inset(QString::fromUtf8("Mallory \u202Eevil")) + QLatin1Char(' ') + shown), qPrintable(byline));
-    QVERIFY(!byline.contains(QChar(0x202E)));
-    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("quoteText"))->text(), QString::fromUtf8("$AA\u200BPL gap filled, next stop 207"));
-    dialog->close();
-
-    const QRect author = view->partRect(row, MessageHit::Author);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, author.topLeft() + QPoint(4, author.height() / 2));
-    QCoreApplication::processEvents();
-    QCOMPARE(m_window->tabCount(), tabs + 1);
-    QCOMPARE(m_window->currentTab()->title(), shown);
-    m_window->closeTab(m_window->tabCount() - 1);
 }
 
 // Sixteen tabs keep titles that tell them apart; a tab dragged elsewhere stays there after a
@@ -1218,11 +1047,10 @@ void tst_Desk::manyTabsStayReadableMovableAndClosable()
 // writes times.
 void tst_Desk::theStatusBarAndThePopUpTellOneTime()
 {
-    Emulator::Service* service = m_host->embeddedService();
     Kelvar::NotificationManager* notifications = m_host->notifications();
     notifications->clear();
     auto* budget = m_window->findChild<RequestBudgetLabel*>();
-    service->setRemaining(0);
+    service()->setRemaining(0);
     const QString prefix = QStringLiteral("Requests limit exceeded. Please wait until ");
     QVERIFY(tickUntil([&] { return !notifications->events().isEmpty(); }));
     const QString popup = notifications->events().first()->text();
@@ -1230,8 +1058,8 @@ void tst_Desk::theStatusBarAndThePopUpTellOneTime()
     const QString time = popup.mid(prefix.size()).chopped(1);
     QVERIFY2(QLocale().toTime(time, QLocale::ShortFormat).isValid(), qPrintable(time));
     QTRY_VERIFY2(budget->fullText().contains(QStringLiteral("resets %1 ").arg(time)), qPrintable(budget->fullText()));
-    service->setRemaining(1000);
-    QVERIFY(tickUntil([] { return !Ventari::VentariActionHandler::instance()->requestPool()->isOutOfRequests(); }));
+    service()->setRemaining(1000);
+    QVERIFY(tickUntil([] { return !pool()->isOutOfRequests(); }));
     notifications->clear();
 }
 
@@ -1255,17 +1083,7 @@ void tst_Desk::theProgramWritesAScreenshotAndQuits()
     QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("VentariHost/settings.ini"))));
 }
 
-void tst_Desk::aMissingPluginIsReportedNotACrash()
-{
-    QTemporaryDir home;
-    const QString missing = home.filePath(QStringLiteral("nowhere"));
-    const auto run = runDesk(home, {"--plugin", missing, "--quit-after", "5"});
-    QCOMPARE(run.code, 1);
-    QVERIFY2(run.errors.contains(missing), qPrintable(run.errors));
-    QVERIFY2(run.errors.contains(QStringLiteral("could not be loaded")), qPrintable(run.errors));
-}
-
-void tst_Desk::theProgramReadsItsOptionsWithoutADisplay_data()
+void tst_Desk::theProgramReportsWhatItCannotDoWithoutADisplay_data()
 {
     QTest::addColumn<QString>("platform"); // empty: none
     QTest::addColumn<QStringList>("arguments");
@@ -1279,9 +1097,12 @@ void tst_Desk::theProgramReadsItsOptionsWithoutADisplay_data()
                                                  << "--theme is dark or light, not \"blue\"";
     QTest::newRow("the desk's own --plugin") << QString() << QStringList{"--plugin"} << 2
                                              << "Missing value after '--plugin'.";
+    // Reported, not a crash.
+    QTest::newRow("a missing plugin") << "offscreen" << QStringList{"--plugin", "/nowhere/libventari.so", "--quit-after", "5"}
+                                      << 1 << "could not be loaded (no such file).\nPaths tried:\n  /nowhere/libventari.so";
 }
 
-void tst_Desk::theProgramReadsItsOptionsWithoutADisplay()
+void tst_Desk::theProgramReportsWhatItCannotDoWithoutADisplay()
 {
     QFETCH(QString, platform);
     QFETCH(QStringList, arguments);
