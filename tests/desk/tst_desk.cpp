@@ -10,7 +10,6 @@
 #include <messagelistview.h>
 #include <replydialog.h>
 #include <requestbudgetlabel.h>
-#include <safetext.h>
 #include <streamtab.h>
 
 #include "dialogplayer.h"
@@ -184,8 +183,7 @@ private slots:
     void aLikeRoundTrips();
     void followingRoundTrips();
     void popupsShowInTheNewestDeskWindow();
-    void backgroundTabsCountWhatArrives();
-    void bellTabsAndMentionsNotifyOncePerBurst();
+    void backgroundTabsCountAndTellWhatArrives();
     void aReplyShowsWhomItAnswersAndSendsOnCtrlEnter();
     void chartsOpenInTheDesk();
     void theKeyboardReachesTheSymbolBox();
@@ -584,8 +582,10 @@ void tst_Desk::aLikeSignedOutSignsInFirst()
     QVERIFY2(reports.reports().isEmpty(), qPrintable(reports.reportTexts().join(QLatin1Char('\n'))));
 }
 
-// A tab off screen counts what arrives; the window's title tells the total; looking clears it.
-void tst_Desk::backgroundTabsCountWhatArrives()
+// A tab off screen counts what arrives, and the window's title the total; looking clears it. With
+// its bell, the tab is told once per burst, as the user's mentions are, without the user's own
+// messages; a click on the popup shows the tab.
+void tst_Desk::backgroundTabsCountAndTellWhatArrives()
 {
     StreamTab* msft = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
     QVERIFY(tickUntil([&] { return msft->messages()->hasAnswered(); }));
@@ -621,21 +621,12 @@ void tst_Desk::backgroundTabsCountWhatArrives()
     QVERIFY(tickUntil([&] { return msft->unreadCount() == 1; }));
     QCOMPARE(m_window->tabText(index), QStringLiteral("$MSFT (1)"));
     QTRY_COMPARE(m_window->windowTitle(), title());
-}
 
-// A tab with the bell and the user's mentions are told once per burst, without the user's own
-// messages; a click on the popup shows the tab.
-void tst_Desk::bellTabsAndMentionsNotifyOncePerBurst()
-{
     Kelvar::NotificationManager* notifications = m_host->notifications();
     m_window->alerts()->setBurstMs(0);
-    StreamTab* msft = m_window->showStream({"symbol", QStringLiteral("MSFT"), 0});
-    m_window->showStream(appleTab()->state());
-    QVERIFY(tickUntil([&] { return msft->messages()->hasAnswered(); }));
     msft->setBell(true);
     QVERIFY(m_host->settings()->value("VentariDesk/tabs").toStringList().contains(QStringLiteral("symbol\tMSFT\t0\tbell")));
     notifications->clear();
-
     for (int i = 0; i < 4; ++i)
         post("bob", "$MSFT run " + std::to_string(i));
     post("alice", "$MSFT my own take");
