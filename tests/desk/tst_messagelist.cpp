@@ -60,12 +60,9 @@ public:
     }
 
     // A load's answer, and an older page's.
-    void deliver(const QString& notation) { answer("onData", notation); }
-    void deliverOlder(const QString& notation) { answer("onOldMessagesActionData", notation); }
-    void deliver(const Ventari::Messages& messages)
-    {
-        QVERIFY(QMetaObject::invokeMethod(this, "onData", Q_ARG(Ventari::Messages, messages)));
-    }
+    void deliver(const QString& notation) { deliver(page(notation)); }
+    void deliver(const Ventari::Messages& messages) { answer("onData", messages); }
+    void deliverOlder(const QString& notation) { answer("onOldMessagesActionData", page(notation)); }
 
     void loadOldMessages() override { ++olderRequests; }
     int olderRequests = 0;
@@ -75,9 +72,9 @@ private:
         : VentariModel(stream, "NOSUCH", 0)
     {
     }
-    void answer(const char* slot, const QString& notation)
+    void answer(const char* slot, const Ventari::Messages& messages)
     {
-        QVERIFY(QMetaObject::invokeMethod(this, slot, Q_ARG(Ventari::Messages, page(notation))));
+        QVERIFY(QMetaObject::invokeMethod(this, slot, Q_ARG(Ventari::Messages, messages)));
     }
 };
 
