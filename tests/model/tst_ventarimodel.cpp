@@ -255,7 +255,6 @@ private slots:
     void commandsThatSendNothing();
 
     void firstPage();
-    void generatedMessageArrivesAfterTicks();
     void likes();
     void followAndUnfollow_data();
     void followAndUnfollow();
@@ -579,34 +578,6 @@ void tst_VentariModel::firstPage()
     QVERIFY(host().started().pool()->isTimerActive());
     QVERIFY(recorder.reports().isEmpty());
     QVERIFY(notificationsOf(host()).isEmpty());
-}
-
-void tst_VentariModel::generatedMessageArrivesAfterTicks()
-{
-    const auto observed = loadedModel("symbol", "AAPL");
-    QVERIFY(observed);
-    int generated = -1;
-    for (int i = 0; i < 100 && generated == -1; ++i) {
-        const int id = sharedEmulator().generateMessage();
-        const auto message = sharedEmulator().store().message(id);
-        if (std::count(message->symbolIds.begin(), message->symbolIds.end(), symbolId("AAPL")))
-            generated = id;
-    }
-    QVERIFY(generated != -1);
-    sharedEmulator().clearRequests();
-    ReportRecorder recorder;
-
-    host().started().tick();
-    QVERIFY(observed->observer.waitForEvents(1));
-    QCOMPARE(observed->observer.take(), QStringList{idsEvent("added", {generated})});
-    QCOMPARE(observed->model->messageIndex(generated), observed->model->count() - 1);
-    QCOMPARE(pendingRefreshes(host()), 1); // one answered, the next asked for
-
-    host().started().tick();
-    QVERIFY(observed->observer.waitForEvents(1));
-    QCOMPARE(observed->observer.take(), QStringList{"noChange"});
-    QCOMPARE(requestCount(QStringLiteral("streams/symbol/AAPL.json")), 2);
-    QVERIFY(recorder.reports().isEmpty());
 }
 
 // A like and an unlike round-trip into one change each; a refused like leaves the message as it
