@@ -45,22 +45,24 @@ const std::int64_t fixedNow = 1700000000; // Tue, 14 Nov 2023 22:13:20 GMT
 const char formType[] = "application/x-www-form-urlencoded";
 const char multipartType[] = "multipart/form-data; boundary=margin";
 
-QString text(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
+QString text(const std::string& s) { return QString::fromStdString(s); }
+int statusOf(const json& reply) { return reply.at("response").at("status").get<int>(); }
+std::string errorOf(const json& reply) { return reply.at("errors").at(0).at("message").get<std::string>(); }
+int remainingOf(const httplib::Result& r) { return std::stoi(r->get_header_value("X-RateLimit-Remaining")); }
+std::int64_t resetOf(const httplib::Result& r) { return std::stoll(r->get_header_value("X-RateLimit-Reset")); }
 
 // The body of a JSON answer, or a discarded value when it is none.
 json bodyOf(const httplib::Result& result)
 {
-    if (!result)
-        return json(json::value_t::discarded);
-    return json::parse(result->body, nullptr, false);
+    return result ? json::parse(result->body, nullptr, false) : json(json::value_t::discarded);
 }
 
-int statusOf(const json& reply)
+QStringList symbolsOf(const json& message)
 {
-    return reply.at("response").at("status").get<int>();
+    QStringList symbols;
+    for (const json& symbol : message.at("symbols"))
+        symbols << text(symbol.at("symbol").get<std::string>());
+    return symbols;
 }
 
 std::string withToken(const std::string& target, const std::string& token)
@@ -92,6 +94,20 @@ std::string pluginMultipart(const std::string& token, const std::string& body, i
         field("in_reply_to_message_id", std::to_string(replyTo));
     return out + "--margin\r\nContent-Disposition: form-data; name=\"chart\"; filename=\"chart.jpg\"\r\n"
                  "Content-Type: image/jpeg\r\n\r\n" + jpeg.toStdString() + "\r\n--margin--\r\n.\r\n";
+}
+
+// The service's answer to bytes sent as they stand, up to the end of the answer's head.
+QByteArray exchange(std::uint16_t port, const QByteArray& request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write(request);
+    QByteArray answer;
+    while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer;
 }
 
 // A plain socket, for clients that misbehave on purpose; -1 when it cannot connect.
@@ -140,23 +156,20 @@ private slots:
     void cleanup();
 
     void lifecycle();
+    void tokens();
     void endpoints_data();
     void endpoints();
     void answers_data();
     void answers();
     void rateLimit();
-    void streamPagesWithMax();
     void actions();
-    void shareReadsSymbols();
-    void shareWithAChart();
+    void share();
     void authorizationPage();
     void faults_data();
     void faults();
     void faultScope();
-    void stoppingWakesTheGenerator();
     void removedMessage();
     void concurrentClientsAreCountedExactly();
-    void tokens();
     void requestLogKeepsTheRecentRequests();
     void idleConnectionsDoNotHoldUpRequests();
     void stoppingClosesSlowConnectionsAtOnce();
@@ -168,7 +181,6 @@ private slots:
     void generatorOrders();
     void streamMessageIds_data();
     void streamMessageIds();
-    void restartOnTheSamePortKeepsTheData();
 
 private:
     httplib::Result get(const std::string& target) { return m_client->Get(target.c_str()); }
@@ -202,6 +214,67 @@ void tst_Emulator::cleanup()
     m_service.reset();
 }
 
+// Bound to loopback alone. Stopped, the service neither answers nor generates; started again on
+// the same port, it keeps what clients did and generates on at a period under a second.
+void tst_Emulator::lifecycle()
+{
+    Emulator::ServiceOptions options;
+    options.seedTime = fixedNow;
+    options.generatorPeriod = std::chrono::milliseconds(20);
+    Emulator::Service service(options);
+    QVERIFY(service.start());
+    QVERIFY(!service.start());
+    const std::uint16_t port = service.port();
+    QCOMPARE(text(service.baseUrl()), QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.2"), port);
+    QVERIFY(!socket.waitForConnected(2000));
+    // A port in use is refused, and the service can still start elsewhere.
+    m_service->stop();
+    QCOMPARE(m_service->port(), std::uint16_t(0));
+    QVERIFY(!m_service->start(port));
+    QVERIFY(!m_service->isRunning());
+    QVERIFY(m_service->start());
+
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+    const std::string alice = service.issueToken("alice");
+    auto asAlice = [&](const std::string& path, const char* postBody = nullptr) {
+        const std::string target = withToken("/api/2/" + path, alice);
+        return postBody ? client.Post(target.c_str(), postBody, formType) : client.Get(target.c_str());
+    };
+    const int postedId = bodyOf(asAlice("messages/create.json", "body=%24XOM%20still")).at("message").at("id").get<int>();
+    QCOMPARE(asAlice("messages/like.json?id=10010", "")->status, 200);
+    QCOMPARE(asAlice("friendships/create/4.json", "")->status, 200);
+    const int remaining = remainingOf(asAlice("streams/home.json"));
+    QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > postedId + 3, 5000);
+
+    for (int round = 0; round < 3; ++round) {
+        service.stop();
+        QVERIFY(!service.isRunning());
+        const int newestWhileStopped = service.store().newestMessageId();
+        QVERIFY(!client.Get("/api/2/streams/trending.json"));
+        QTest::qWait(100); // five periods of the generator
+        QCOMPARE(service.store().newestMessageId(), newestWhileStopped);
+        QVERIFY2(service.start(port), "the port is free again at once");
+        QCOMPARE(service.port(), port);
+        QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > newestWhileStopped + 3, 5000);
+    }
+
+    const std::vector<int> xom = service.streamMessageIds("streams/symbol/XOM.json", "alice");
+    QVERIFY(std::count(xom.begin(), xom.end(), postedId));
+    QVERIFY(bodyOf(asAlice("streams/user/dave.json")).at("user").at("is_following").get<bool>());
+    QVERIFY(service.store().message(10010)->likes.count(1));
+    const auto home = asAlice("streams/home.json");
+    QCOMPARE(home->status, 200);
+    QCOMPARE(remainingOf(home), remaining - 2);
+    // What was generated after the restart is served.
+    const int newest = service.store().newestMessageId();
+    const std::string author = service.store().user(service.store().message(newest)->userId)->username;
+    const json byAuthor = bodyOf(client.Get(("/api/2/streams/user/" + author + ".json").c_str()));
+    QVERIFY(byAuthor.at("messages").at(0).at("id").get<int>() >= newest);
+}
+
 // A token of an earlier run is honoured for its user until it is revoked, alone or with all others.
 void tst_Emulator::tokens()
 {
@@ -224,31 +297,6 @@ void tst_Emulator::tokens()
     m_service->revokeAll();
     QCOMPARE(get(api("account/verify.json", bob))->status, 401);
     QVERIFY(m_service->issueToken("nobody").empty());
-}
-
-void tst_Emulator::lifecycle()
-{
-    const std::uint16_t port = m_service->port();
-    QCOMPARE(text(m_service->baseUrl()), QStringLiteral("http://127.0.0.1:%1/").arg(port));
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.2"), port);
-    QVERIFY(!socket.waitForConnected(2000));
-
-    Emulator::ServiceOptions options;
-    options.seedData = false;
-    Emulator::Service second(options);
-    QVERIFY(!second.start(port));
-    QVERIFY(!second.isRunning());
-    QVERIFY(second.start());
-    QVERIFY(second.port() != port);
-
-    m_service->stop();
-    QVERIFY(!m_service->isRunning());
-    QCOMPARE(m_service->port(), std::uint16_t(0));
-    QVERIFY(!get(api("streams/trending.json")));
-    QVERIFY(m_service->start(port));
-    QCOMPARE(get(api("streams/trending.json"))->status, 200);
-    QVERIFY(!m_service->start());
 }
 
 void tst_Emulator::endpoints_data()
@@ -325,22 +373,19 @@ void tst_Emulator::endpoints()
         reply = bodyOf(result);
         QCOMPARE(statusOf(reply), status);
         if (status == 401)
-            QCOMPARE(reply.at("errors").at(0).at("message").get<std::string>(), error);
+            QCOMPARE(errorOf(reply), error);
     }
     if (key != "streamApiUrl")
         return;
 
     const QStringList alternatives = rule.section(':', 1).split('|');
     auto follows = [&](const json& message) {
-        QStringList symbols;
-        for (const json& symbol : message.at("symbols"))
-            symbols << text(symbol.at("symbol").get<std::string>());
         const QString body = text(message.at("body").get<std::string>());
         if (rule.startsWith("entity:"))
             return message.at("entities").contains(alternatives.first().toStdString());
         if (rule.startsWith("about:"))
             return std::any_of(alternatives.begin(), alternatives.end(),
-                               [&symbols](const QString& symbol) { return symbols.contains(symbol); });
+                               [symbols = symbolsOf(message)](const QString& symbol) { return symbols.contains(symbol); });
         if (rule.startsWith("by:"))
             return alternatives.contains(text(message.at("user").at("username").get<std::string>()));
         if (rule.startsWith("mentions:"))
@@ -435,6 +480,7 @@ void tst_Emulator::answers_data()
           part + "--margin\r\nContent-Disposition: form-data; name=\"chart\"; filename=\"chart.jpg\"\r\n"
                  "Content-Type: image/jpeg\r\n\r\nGIF89a\r\n--margin--\r\n.\r\n",
           422, multipartType);
+    share("chart alone", withChart(0, 5000), 200, multipartType);
     share("chart a byte under 1 MB", withChart(10, 1048575), 200, multipartType);
     share("chart of 1 MB", withChart(10, 1048576), 422, multipartType,
           "The chart must be under 1 MB; this one has 1048576 bytes");
@@ -456,19 +502,16 @@ void tst_Emulator::answers_data()
     row("not HTTP", "RAW", "", 400, "THIS IS NOT HTTP\r\n\r\n");
     row("no version", "RAW", "", 400, "GET /api/2/streams/trending.json\r\n\r\n");
     row("bad length", "RAW", "", 200, "GET /api/2/streams/trending.json HTTP/1.1\r\nContent-Length: nonsense\r\n\r\n");
-    row("huge header", "RAW", "", 431, "GET / HTTP/1.1\r\nX-Long: " + QByteArray(100000, 'h') + "\r\n\r\n");
     QByteArray fields;
     for (int i = 0; i < 100; ++i)
         fields += "X-Field-" + QByteArray::number(i) + ": " + QByteArray(300, 'v') + "\r\n";
     const QByteArray streamHead = "GET /api/2/streams/trending.json HTTP/1.1\r\n";
     row("100 header fields", "RAW", "", 200, streamHead + fields + "\r\n");
     row("101 header fields", "RAW", "", 431, streamHead + fields + "X-One-More: v\r\n\r\n");
-    row("head over 32 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(32 * 1024, 'h') + "\r\n\r\n");
     row("request line over 32 KB", "RAW", "", 431, "GET /" + QByteArray(40000, 'a') + " HTTP/1.1\r\n\r\n");
     // The transport takes header lines of up to 8 KB, line end included.
     row("header line of 8 KB", "RAW", "", 200, streamHead + "X-Long: " + QByteArray(8182, 'h') + "\r\n\r\n");
     row("header line a byte over 8 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(8183, 'h') + "\r\n\r\n");
-    row("header line of 20 KB", "RAW", "", 431, streamHead + "X-Long: " + QByteArray(20000, 'h') + "\r\n\r\n");
     row("endless header", "RAW", "", 431, streamHead + QByteArray(2 * 1024 * 1024, 'h'));
     const QByteArray chunkedPost = "POST /api/2/messages/create.json HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
     const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
@@ -500,13 +543,7 @@ void tst_Emulator::answers()
     const std::string to = target.startsWith("/api/2/") ? withToken(target.toStdString(), alice) : target.toStdString();
 
     if (method == "RAW") {
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), m_service->port());
-        QVERIFY(socket.waitForConnected(5000));
-        socket.write(body);
-        QByteArray answer;
-        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
-            answer += socket.readAll();
+        const QByteArray answer = exchange(m_service->port(), body);
         QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status)), answer.constData());
         QVERIFY(answer.contains("X-RateLimit-Remaining: 199"));
         // Refused or not, the request is the client's own.
@@ -535,9 +572,9 @@ void tst_Emulator::answers()
             QCOMPARE(statusOf(reply), status);
             QCOMPARE(reply.contains("errors"), status != 200);
             if (status != 200)
-                QVERIFY(!reply.at("errors").at(0).at("message").get<std::string>().empty());
+                QVERIFY(!errorOf(reply).empty());
             if (!error.isEmpty())
-                QCOMPARE(text(reply.at("errors").at(0).at("message").get<std::string>()), error);
+                QCOMPARE(text(errorOf(reply)), error);
         }
     }
 
@@ -553,8 +590,6 @@ void tst_Emulator::answers()
 
 void tst_Emulator::rateLimit()
 {
-    auto remainingOf = [](const httplib::Result& r) { return std::stoi(r->get_header_value("X-RateLimit-Remaining")); };
-    auto resetOf = [](const httplib::Result& r) { return std::stoll(r->get_header_value("X-RateLimit-Reset")); };
     m_service->setServerTime(fixedNow);
     const std::string alice = m_service->issueToken("alice");
     // Every token has a count of its own, anonymous clients share one, and refusals count too.
@@ -586,9 +621,8 @@ void tst_Emulator::rateLimit()
     QCOMPARE(remainingOf(refused), 0);
     QCOMPARE(resetOf(refused), fixedNow + 100);
     QCOMPARE(refused->get_header_value("Date"), std::string("Tue, 14 Nov 2023 22:13:20 GMT"));
-    const json reply = bodyOf(refused);
-    QCOMPARE(statusOf(reply), 429);
-    QCOMPARE(reply.at("errors").at(0).at("message").get<std::string>(), std::string("Rate limit exceeded"));
+    QCOMPARE(statusOf(bodyOf(refused)), 429);
+    QCOMPARE(errorOf(bodyOf(refused)), std::string("Rate limit exceeded"));
 
     // "For all" also covers clients first seen afterwards; one token or the anonymous can be set alone.
     const std::string carol = m_service->issueToken("carol");
@@ -607,40 +641,6 @@ void tst_Emulator::rateLimit()
     QCOMPARE(resetOf(stale), fixedNow - 30);
 }
 
-// Pages of at most 30 below the bound, newest first: walked down to an empty page, every message
-// about the symbol once.
-void tst_Emulator::streamPagesWithMax()
-{
-    std::vector<int> expected; // newest first, read one by one from the store
-    for (int id = m_service->store().newestMessageId(); id > 0; --id) {
-        const auto message = m_service->store().message(id);
-        if (message && std::count(message->symbolIds.begin(), message->symbolIds.end(), 686))
-            expected.push_back(id);
-    }
-    QVERIFY(expected.size() > 30);
-
-    const QRegularExpression isoTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$");
-    std::vector<int> seen;
-    std::string previousTime = "9";
-    for (int page = 0; page < 100; ++page) {
-        const std::string bound = seen.empty() ? std::string() : "?max=" + std::to_string(seen.back());
-        const json reply = bodyOf(get(api("streams/symbol/AAPL.json" + bound)));
-        QCOMPARE(statusOf(reply), 200);
-        const json& messages = reply.at("messages");
-        if (messages.empty())
-            break;
-        QCOMPARE(int(messages.size()), std::min(30, int(expected.size() - seen.size())));
-        for (const json& message : messages) {
-            const std::string created = message.at("created_at").get<std::string>();
-            QVERIFY2(isoTime.match(text(created)).hasMatch(), created.c_str());
-            QVERIFY(created <= previousTime);
-            previousTime = created;
-            seen.push_back(message.at("id").get<int>());
-        }
-    }
-    QCOMPARE(seen, expected);
-}
-
 void tst_Emulator::actions()
 {
     // A like given twice counts once; the round trip through the plugin is the model's test.
@@ -655,12 +655,11 @@ void tst_Emulator::actions()
     QCOMPARE(likes(bodyOf(post(like, ""))), after);
     QCOMPARE(likes(bodyOf(post(api("messages/unlike.json?id=10010", alice), ""))), before);
 
-    // A follow shows on the next page of the subject.
-    auto following = [this](const std::string& stream, const std::string& token, const char* subject) {
-        return bodyOf(get(api(stream, token))).at(subject).at("is_following").get<bool>();
+    // A follow shows on the next page of the subject; what dave posts reaches alice's friends stream
+    // only while she follows him.
+    auto following = [&](const std::string& stream, const char* subject) {
+        return bodyOf(get(api(stream, alice))).at(subject).at("is_following").get<bool>();
     };
-
-    // What dave posts reaches alice's friends stream only while she follows him.
     const std::string dave = m_service->issueToken("dave");
     auto daveSays = [&](const char* body) {
         return bodyOf(post(api("messages/create.json", dave), body)).at("message").at("id").get<int>();
@@ -668,23 +667,23 @@ void tst_Emulator::actions()
     auto newestForAlice = [&] {
         return bodyOf(get(api("streams/friends.json", alice))).at("messages").at(0).at("id").get<int>();
     };
-    QVERIFY(!following("streams/user/dave.json", alice, "user"));
+    QVERIFY(!following("streams/user/dave.json", "user"));
     const json user = bodyOf(post(api("friendships/create/4.json", alice), "")).at("user");
     QCOMPARE(user.at("id").get<int>(), 4);
     QVERIFY(user.at("is_following").get<bool>());
-    QVERIFY(following("streams/user/dave.json", alice, "user"));
+    QVERIFY(following("streams/user/dave.json", "user"));
     int posted = daveSays("body=from%20dave");
     QCOMPARE(newestForAlice(), posted);
     QVERIFY(!bodyOf(post(api("friendships/destroy/4.json", alice), "")).at("user").at("is_following").get<bool>());
     posted = daveSays("body=dave%20again");
     QVERIFY(newestForAlice() < posted - 1);
 
-    QVERIFY(!following("streams/symbol/EURUSD.json", alice, "symbol"));
+    QVERIFY(!following("streams/symbol/EURUSD.json", "symbol"));
     const json symbol = bodyOf(post(api("stockships/create/5961.json", alice), "")).at("symbol");
     QCOMPARE(symbol.at("symbol").get<std::string>(), std::string("EURUSD"));
-    QVERIFY(following("streams/symbol/EURUSD.json", alice, "symbol"));
+    QVERIFY(following("streams/symbol/EURUSD.json", "symbol"));
     QCOMPARE(statusOf(bodyOf(post(api("stockships/destroy/5961.json", alice), ""))), 200);
-    QVERIFY(!following("streams/symbol/EURUSD.json", alice, "symbol"));
+    QVERIFY(!following("streams/symbol/EURUSD.json", "symbol"));
 
     const json carol = bodyOf(get(api("account/verify.json", m_service->issueToken("carol")))).at("user");
     QCOMPARE(carol.at("username").get<std::string>(), std::string("carol"));
@@ -695,34 +694,25 @@ void tst_Emulator::actions()
     QVERIFY(picture->body.find("<svg") != std::string::npos);
 }
 
-// Symbols are read from the text, dots and underscores kept and a closing full stop left out; what
-// the plugin posts and reads back is the share action's test.
-void tst_Emulator::shareReadsSymbols()
-{
-    const json message = bodyOf(post(api("messages/create.json", m_service->issueToken("alice")),
-                                     "body=%24TD.CA%20%C3%BCber%20%E6%A0%AA%20%24ES_F.&in_reply_to_message_id=10005"))
-                             .at("message");
-    QCOMPARE(text(message.at("body").get<std::string>()), QString::fromUtf8("$TD.CA über 株 $ES_F."));
-    QCOMPARE(message.at("in_reply_to_message_id").get<int>(), 10005);
-    QStringList symbols;
-    for (const json& symbol : message.at("symbols"))
-        symbols << text(symbol.at("symbol").get<std::string>());
-    QCOMPARE(symbols, (QStringList{"TD.CA", "ES_F"}));
-    QCOMPARE(bodyOf(get(api("streams/symbol/ES_F.json"))).at("messages").at(0).at("id"), message.at("id"));
-}
-
-// A chart is kept as sent and served at every size its entity names; the token may come in the form
-// alone, and a chart needs no text.
-void tst_Emulator::shareWithAChart()
+// A post as the plugin makes it, the token in the form alone: symbols are read from the text, dots
+// and underscores kept and a closing full stop left out; the chart is kept as sent and served at
+// every size its entity names. What the plugin posts and reads back is the share action's test.
+void tst_Emulator::share()
 {
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     QVERIFY(buffer.open(QIODevice::WriteOnly) && testPicture().save(&buffer, "JPG"));
-    const auto result = post(api("messages/create.json"), pluginMultipart(m_service->issueToken("bob"), "", -1, jpeg),
-                             multipartType);
+    const QString body = QString::fromUtf8("$TD.CA über 株 $ES_F.");
+    const auto result = post(api("messages/create.json"),
+                             pluginMultipart(m_service->issueToken("bob"), body.toStdString(), 10005, jpeg), multipartType);
     QCOMPARE(result->status, 200);
     const json message = bodyOf(result).at("message");
     QCOMPARE(message.at("user").at("id").get<int>(), 2);
+    QCOMPARE(text(message.at("body").get<std::string>()), body);
+    QCOMPARE(message.at("in_reply_to_message_id").get<int>(), 10005);
+    QCOMPARE(symbolsOf(message), (QStringList{"TD.CA", "ES_F"}));
+    QCOMPARE(bodyOf(get(api("streams/symbol/ES_F.json"))).at("messages").at(0).at("id"), message.at("id"));
+
     const int id = message.at("id").get<int>();
     QCOMPARE(QByteArray::fromStdString(m_service->store().postedImage(id)), jpeg);
     const std::string base = m_service->baseUrl();
@@ -735,8 +725,6 @@ void tst_Emulator::shareWithAChart()
         QCOMPARE(QByteArray::fromStdString(image->body), jpeg);
     }
 }
-
-
 
 void tst_Emulator::authorizationPage()
 {
@@ -778,31 +766,31 @@ void tst_Emulator::faults_data()
 {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<int>("status"); // 0: the connection drops
-    QTest::addColumn<bool>("isJson");
-    QTest::addColumn<QByteArray>("broken"); // the header that does not parse; "missing": the rate-limit ones are gone
-    QTest::newRow("latency") << Fault::latency(300) << 200 << true << QByteArray();
-    QTest::newRow("error status") << Fault::errorStatus(503, "Service unavailable") << 503 << true << QByteArray();
-    QTest::newRow("malformed body") << Fault::malformedBody() << 200 << false << QByteArray();
-    QTest::newRow("missing headers") << Fault::missingRateLimitHeaders() << 200 << true << QByteArray("missing");
-    QTest::newRow("remaining not a number") << Fault::malformedRateLimitHeader(HeaderDefect::NonNumericRemaining)
-                                            << 200 << true << QByteArray("X-RateLimit-Remaining");
-    QTest::newRow("reset not a number") << Fault::malformedRateLimitHeader(HeaderDefect::NonNumericReset) << 200
-                                        << true << QByteArray("X-RateLimit-Reset");
-    QTest::newRow("date with offset") << Fault::malformedRateLimitHeader(HeaderDefect::DateWithZoneOffset) << 200
-                                      << true << QByteArray("Date");
-    QTest::newRow("dropped connection") << Fault::droppedConnection() << 0 << false << QByteArray();
+    // What is broken: "body" (no JSON), a header that does not parse, or "missing" rate-limit headers.
+    QTest::addColumn<QByteArray>("broken");
+    auto row = [](const char* name, const Fault& fault, int status, const char* broken = "") {
+        QTest::newRow(name) << fault << status << QByteArray(broken);
+    };
+    row("latency", Fault::latency(300), 200);
+    row("error status", Fault::errorStatus(503, "Service unavailable"), 503);
+    row("malformed body", Fault::malformedBody(), 200, "body");
+    row("missing headers", Fault::missingRateLimitHeaders(), 200, "missing");
+    row("remaining not a number", Fault::malformedRateLimitHeader(HeaderDefect::NonNumericRemaining), 200,
+        "X-RateLimit-Remaining");
+    row("reset not a number", Fault::malformedRateLimitHeader(HeaderDefect::NonNumericReset), 200, "X-RateLimit-Reset");
+    row("date with offset", Fault::malformedRateLimitHeader(HeaderDefect::DateWithZoneOffset), 200, "Date");
+    row("dropped connection", Fault::droppedConnection(), 0);
 }
 
 void tst_Emulator::faults()
 {
     QFETCH(Fault, fault);
     QFETCH(int, status);
-    QFETCH(bool, isJson);
     QFETCH(QByteArray, broken);
 
-    auto check = [](const httplib::Result& result, int status, bool isJson, const QByteArray& broken) {
+    auto check = [](const httplib::Result& result, int status, const QByteArray& broken) {
         QCOMPARE(result->status, status);
-        QCOMPARE(!bodyOf(result).is_discarded(), isJson);
+        QCOMPARE(bodyOf(result).is_discarded(), broken == "body");
         QVERIFY(!result->body.empty());
         for (const char* header : {"Date", "X-RateLimit-Remaining", "X-RateLimit-Reset"}) {
             const bool missing = broken == "missing" && qstrcmp(header, "Date") != 0;
@@ -826,16 +814,16 @@ void tst_Emulator::faults()
         QVERIFY(!result);
         QCOMPARE(m_service->requests().back().status, 0);
     } else {
-        check(result, status, isJson, broken);
+        check(result, status, broken);
         if (QTest::currentTestFailed())
             return;
         if (status != 200)
-            QCOMPARE(bodyOf(result).at("errors").at(0).at("message").get<std::string>(), fault.errorText);
+            QCOMPARE(errorOf(bodyOf(result)), fault.errorText);
     }
 
     // One request's worth: the next answer is whole again.
     QVERIFY(m_service->faults().active().empty());
-    check(get(api("streams/trending.json")), 200, true, QByteArray());
+    check(get(api("streams/trending.json")), 200, QByteArray());
 }
 
 void tst_Emulator::faultScope()
@@ -860,25 +848,9 @@ void tst_Emulator::faultScope()
     m_service->addFault(Fault::malformedBody());
     m_service->addFault(Fault::missingRateLimitHeaders());
     const auto both = get(api("streams/trending.json"));
-    QVERIFY(bodyOf(both).is_discarded());
-    QVERIFY(!both->has_header("X-RateLimit-Remaining"));
+    QVERIFY(bodyOf(both).is_discarded() && !both->has_header("X-RateLimit-Remaining"));
     m_service->clearFaults();
     QVERIFY(!bodyOf(get(api("streams/trending.json"))).is_discarded());
-}
-
-void tst_Emulator::stoppingWakesTheGenerator()
-{
-    Emulator::ServiceOptions options;
-    options.seedMessageCount = 5;
-    options.generatorPeriod = std::chrono::seconds(60);
-    Emulator::Service service(options);
-    QVERIFY(service.start());
-    QElapsedTimer timer;
-    timer.start();
-    service.stop();
-    QVERIFY(timer.elapsed() < 5000);
-    QVERIFY(!service.isRunning());
-    QCOMPARE(service.store().messageCount(), std::size_t(5));
 }
 
 // A deleted message cannot be deleted again or liked, and its id is never given again; that later
@@ -968,37 +940,25 @@ void tst_Emulator::requestLogKeepsTheRecentRequests()
     QVERIFY2(fieldBytes <= 8 * 1024, qPrintable(QString::number(fieldBytes)));
 
     // The log keeps the first fields by name, the last one kept cut to fit the bytes.
-    auto headersLogged = [](std::size_t count, std::size_t bytes) {
-        Emulator::ServiceOptions options;
-        options.seedMessageCount = 5;
-        options.requestLogHeaderCountLimit = count;
-        options.requestLogHeaderBytesLimit = bytes;
-        Emulator::Service service(options);
-        if (!service.start())
-            return Emulator::RecordedRequest();
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), service.port());
-        socket.waitForConnected(5000);
-        socket.write("GET /api/2/streams/trending.json HTTP/1.1\r\nD: x\r\nB: 1234567890\r\nA: 1234567890\r\n"
-                     "C: 1234567890\r\n\r\n");
-        QByteArray answer;
-        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
-            answer += socket.readAll();
-        return service.requests().empty() ? Emulator::RecordedRequest() : service.requests().back();
-    };
     const Emulator::NameValueList whole{{"A", "1234567890"}, {"B", "1234567890"}, {"C", "1234567890"}, {"D", "x"}};
-    const Emulator::RecordedRequest logged4 = headersLogged(4, 100);
-    QCOMPARE(logged4.headers, whole);
-    QVERIFY(!logged4.headersCut);
-    const Emulator::RecordedRequest logged3 = headersLogged(3, 100);
-    QCOMPARE(logged3.headers, Emulator::NameValueList(whole.begin(), whole.begin() + 3));
-    QVERIFY(logged3.headersCut);
-    const Emulator::RecordedRequest bytes30 = headersLogged(4, 30);
-    QCOMPARE(bytes30.headers, (Emulator::NameValueList{{"A", "1234567890"}, {"B", "1234567890"}, {"C", "1234567"}}));
-    QVERIFY(bytes30.headersCut);
-    const Emulator::RecordedRequest bytes22 = headersLogged(4, 22);
-    QCOMPARE(bytes22.headers, Emulator::NameValueList(whole.begin(), whole.begin() + 2));
-    QVERIFY(bytes22.headersCut);
+    const struct {
+        std::size_t count, bytes;
+        Emulator::NameValueList kept;
+    } limits[] = {{4, 100, whole},
+                  {3, 100, {whole.begin(), whole.begin() + 3}},
+                  {4, 30, {{"A", "1234567890"}, {"B", "1234567890"}, {"C", "1234567"}}},
+                  {4, 22, {whole.begin(), whole.begin() + 2}}};
+    for (const auto& limit : limits) {
+        options.requestLogHeaderCountLimit = limit.count;
+        options.requestLogHeaderBytesLimit = limit.bytes;
+        Emulator::Service limited(options);
+        QVERIFY(limited.start());
+        exchange(limited.port(), "GET /api/2/streams/trending.json HTTP/1.1\r\nD: x\r\nB: 1234567890\r\n"
+                                 "A: 1234567890\r\nC: 1234567890\r\n\r\n");
+        QVERIFY(!limited.requests().empty());
+        QCOMPARE(limited.requests().back().headers, limit.kept);
+        QCOMPARE(limited.requests().back().headersCut, limit.kept != whole);
+    }
 }
 
 void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
@@ -1011,17 +971,20 @@ void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
     QVERIFY(service.start());
 
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < 200; ++i) {
-        idle.push_back(std::make_unique<QTcpSocket>());
-        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), service.port());
-    }
-    for (const auto& socket : idle)
-        QVERIFY(socket->waitForConnected(10000));
-    auto open = [&idle] {
-        return std::count_if(idle.begin(), idle.end(), [](const std::unique_ptr<QTcpSocket>& socket) {
-            return socket->state() == QAbstractSocket::ConnectedState;
-        });
+    auto connectIdle = [&idle](std::uint16_t port, int count) {
+        for (int i = 0; i < count; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QStringLiteral("127.0.0.1"), port);
+            if (!idle.back()->waitForConnected(10000))
+                return false;
+        }
+        return true;
     };
+    auto open = [&idle] {
+        return std::count_if(idle.begin(), idle.end(),
+                             [](const auto& socket) { return socket->state() == QAbstractSocket::ConnectedState; });
+    };
+    QVERIFY(connectIdle(service.port(), 200));
 
     // Well within the idle timeout, while every idle connection is still held.
     httplib::Client client("127.0.0.1", service.port());
@@ -1043,11 +1006,7 @@ void tst_Emulator::idleConnectionsDoNotHoldUpRequests()
     options.transport.maxIdleConnections = 10;
     Emulator::Service small(options);
     QVERIFY(small.start());
-    for (int i = 0; i < 15; ++i) {
-        idle.push_back(std::make_unique<QTcpSocket>());
-        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), small.port());
-        QVERIFY(idle.back()->waitForConnected(10000));
-    }
+    QVERIFY(connectIdle(small.port(), 15));
     QVERIFY(QTest::qWaitFor([&] { return open() == 10; }, 10000));
 }
 
@@ -1113,11 +1072,13 @@ void tst_Emulator::slowSendersAreCutOff()
 }
 
 // Three connections for every worker, each with one byte of a head: served one after another
-// until their deadline, they would keep a stop waiting for seconds.
+// until their deadline, they would keep a stop waiting for seconds. Nor does a stop wait for the
+// generator's next period.
 void tst_Emulator::stoppingClosesSlowConnectionsAtOnce()
 {
     Emulator::ServiceOptions options;
     options.seedMessageCount = 5;
+    options.generatorPeriod = std::chrono::seconds(60);
     options.transport.headTimeoutMs = 1000;
     Emulator::Service service(options);
     QVERIFY(service.start());
@@ -1143,6 +1104,7 @@ void tst_Emulator::stoppingClosesSlowConnectionsAtOnce()
     }
     QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     QCOMPARE(closed, 36);
+    QCOMPARE(service.store().messageCount(), std::size_t(5));
 }
 
 void tst_Emulator::commandLine_data()
@@ -1184,10 +1146,8 @@ void tst_Emulator::commandLine()
     for (const QString& argument : arguments)
         args.push_back(argument.toStdString());
     const Emulator::CommandLine command = Emulator::parseCommandLine(args);
-    QVERIFY2(QRegularExpression(error.isEmpty() ? QStringLiteral("^$") : error)
-                 .match(text(command.error))
-                 .hasMatch(),
-             command.error.c_str());
+    const QRegularExpression expected(error.isEmpty() ? QStringLiteral("^$") : error);
+    QVERIFY2(expected.match(text(command.error)).hasMatch(), command.error.c_str());
     if (periodMs < 0)
         return;
     QCOMPARE(command.options.generatorPeriod.count(), qint64(periodMs));
@@ -1211,100 +1171,91 @@ void tst_Emulator::generatorOrders()
 
     const int draws = 2000;
     const int first = m_service->store().newestMessageId() + 1;
-    for (int i = 0; i < draws; ++i)
+    std::vector<Emulator::Message> drawn;
+    for (int i = 0; i < draws; ++i) {
         QCOMPARE(m_service->generateMessage(order), first + i);
-
-    const std::vector<Emulator::Symbol> symbols = m_service->store().symbols();
-    std::vector<Emulator::User> people;
-    for (const Emulator::User& user : m_service->store().users()) {
-        if (!user.investorRelations)
-            people.push_back(user);
+        drawn.push_back(*m_service->store().message(first + i));
     }
-    std::map<int, int> bySymbol;
-    std::map<int, int> byAuthor;
-    std::map<std::string, int> byMention;
-    int mentionCount = 0;
-    for (int id = first; id < first + draws; ++id) {
-        const Emulator::Message message = *m_service->store().message(id);
+
+    // Messages by symbol, by person writing (investor relations desks left out) and by user mentioned.
+    const std::vector<Emulator::User> users = m_service->store().users();
+    std::map<int, int> bySymbol, byPerson, byMention;
+    for (const Emulator::Symbol& symbol : m_service->store().symbols())
+        bySymbol[symbol.id] = 0;
+    for (const Emulator::User& user : users) {
+        byMention[user.id] = 0;
+        if (!user.investorRelations)
+            byPerson[user.id] = 0;
+    }
+    for (const Emulator::Message& message : drawn) {
         for (int symbol : message.symbolIds)
             ++bySymbol[symbol];
-        ++byAuthor[message.userId];
-        for (const Emulator::User& user : m_service->store().users()) {
-            if (message.body.find("@" + user.username) != std::string::npos) {
-                ++byMention[user.username];
-                ++mentionCount;
-            }
-        }
+        if (byPerson.count(message.userId))
+            ++byPerson[message.userId];
+        for (const Emulator::User& user : users)
+            byMention[user.id] += message.body.find("@" + user.username) != std::string::npos ? 1 : 0;
     }
-    // The busiest against the average, and how many are below that average (never drawn included).
-    auto spread = [](const auto& counts, int total, std::size_t size) {
+    // The busiest against the average, and whether most are below that average.
+    struct Spread
+    {
         int busiest = 0;
-        int belowAverage = int(size - counts.size());
-        const double average = double(total) / double(size);
-        for (const auto& entry : counts) {
-            busiest = std::max(busiest, entry.second);
-            belowAverage += entry.second < average ? 1 : 0;
-        }
-        return std::make_pair(busiest / average, belowAverage);
+        int least = draws;
+        double peak = 0;
+        bool mostQuiet = false;
     };
-    int symbolTotal = 0;
-    for (const auto& entry : bySymbol)
-        symbolTotal += entry.second;
-    int peopleTotal = 0;
-    std::map<int, int> byPerson;
-    for (const Emulator::User& user : people) {
-        if (byAuthor.count(user.id)) {
-            byPerson[user.id] = byAuthor[user.id];
-            peopleTotal += byAuthor[user.id];
+    QString figures;
+    auto spread = [&figures](const char* what, const std::map<int, int>& counts) {
+        Spread result;
+        int total = 0;
+        for (const auto& entry : counts) {
+            total += entry.second;
+            result.busiest = std::max(result.busiest, entry.second);
+            result.least = std::min(result.least, entry.second);
         }
-    }
-    const auto [symbolPeak, quietSymbols] = spread(bySymbol, symbolTotal, symbols.size());
-    const auto [authorPeak, quietAuthors] = spread(byPerson, peopleTotal, people.size());
-    const auto [mentionPeak, quietMentions] = spread(byMention, mentionCount, m_service->store().users().size());
-    const QString figures = QStringLiteral("symbols %1x, %2 quiet; authors %3x, %4 quiet; mentions %5x, %6 quiet")
-                                .arg(symbolPeak).arg(quietSymbols).arg(authorPeak).arg(quietAuthors)
-                                .arg(mentionPeak).arg(quietMentions);
+        const double average = double(total) / double(counts.size());
+        const auto quiet = std::count_if(counts.begin(), counts.end(), [&](const auto& e) { return e.second < average; });
+        result.peak = result.busiest / average;
+        result.mostQuiet = std::size_t(quiet) * 2 > counts.size();
+        figures += QStringLiteral("%1 %2x, %3 of %4 quiet; ").arg(what).arg(result.peak).arg(quiet).arg(counts.size());
+        return result;
+    };
+    const Spread ofSymbols = spread("symbols", bySymbol);
+    const Spread ofAuthors = spread("authors", byPerson);
+    const Spread ofMentions = spread("mentions", byMention);
     if (skewed) {
         // A quarter of all messages or more: at five a second, over one a second for the busiest stream.
-        QVERIFY2(symbolPeak * symbolTotal / double(symbols.size()) > 0.25 * draws, qPrintable(figures));
-        QVERIFY2(symbolPeak > 3.0, qPrintable(figures));
-        QVERIFY2(quietSymbols > int(symbols.size()) / 2, qPrintable(figures));
-        QVERIFY2(authorPeak > 1.8 && quietAuthors > int(people.size()) / 2, qPrintable(figures));
-        QVERIFY2(mentionPeak > 1.8 && quietMentions > int(m_service->store().users().size()) / 2,
-                 qPrintable(figures));
+        QVERIFY2(ofSymbols.busiest > 0.25 * draws && ofSymbols.peak > 3.0 && ofSymbols.mostQuiet, qPrintable(figures));
+        QVERIFY2(ofAuthors.peak > 1.8 && ofAuthors.mostQuiet, qPrintable(figures));
+        QVERIFY2(ofMentions.peak > 1.8 && ofMentions.mostQuiet, qPrintable(figures));
     } else {
-        QVERIFY2(symbolPeak < 1.3 && authorPeak < 1.3 && mentionPeak < 1.3, qPrintable(figures));
-        QCOMPARE(bySymbol.size(), symbols.size());
+        QVERIFY2(ofSymbols.peak < 1.3 && ofAuthors.peak < 1.3 && ofMentions.peak < 1.3, qPrintable(figures));
+        QVERIFY2(ofSymbols.least > 0, qPrintable(figures));
     }
 
     // Trending follows what is talked about: the stream holds the newest message about the symbol
     // busiest among the latest hundred.
     std::map<int, int> recent;
-    for (int id = first + draws - 100; id < first + draws; ++id) {
-        const std::vector<int> about = m_service->store().message(id)->symbolIds;
-        for (int symbol : about)
+    for (auto message = drawn.end() - 100; message != drawn.end(); ++message) {
+        for (int symbol : message->symbolIds)
             ++recent[symbol];
     }
     const int hot = std::max_element(recent.begin(), recent.end(), [](auto a, auto b) { return a.second < b.second; })
                         ->first;
-    auto isAboutHot = [&](int id) {
-        const std::vector<int> about = m_service->store().message(id)->symbolIds;
-        return std::count(about.begin(), about.end(), hot) > 0;
-    };
-    int newestHot = first + draws - 1;
-    while (!isAboutHot(newestHot))
-        --newestHot;
+    const auto newestHot = std::find_if(drawn.rbegin(), drawn.rend(), [hot](const Emulator::Message& message) {
+        return std::count(message.symbolIds.begin(), message.symbolIds.end(), hot) > 0;
+    });
     const std::vector<int> trending = m_service->streamMessageIds("streams/trending.json");
-    QVERIFY(std::count(trending.begin(), trending.end(), newestHot));
+    QVERIFY(std::count(trending.begin(), trending.end(), newestHot->id));
 
     // The same seed draws the same messages.
     Emulator::ServiceOptions options;
     options.seedTime = fixedNow;
     Emulator::Service again(options);
-    for (int i = 0; i < 50; ++i) {
+    for (const Emulator::Message& message : std::vector<Emulator::Message>(drawn.begin(), drawn.begin() + 50)) {
         const int id = again.generateMessage(order);
-        QCOMPARE(again.store().message(id)->body, m_service->store().message(id)->body);
-        QCOMPARE(again.store().message(id)->userId, m_service->store().message(id)->userId);
+        QCOMPARE(id, message.id);
+        QCOMPARE(again.store().message(id)->body, message.body);
+        QCOMPARE(again.store().message(id)->userId, message.userId);
     }
 }
 
@@ -1314,11 +1265,11 @@ void tst_Emulator::streamMessageIds_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<bool>("spansPages"); // more messages than a page holds
     QTest::addColumn<QString>("error"); // what the service answers instead, if it refuses
+    QTest::addColumn<int>("symbolId");  // the one symbol all its messages are about, if any
 
-    auto row = [](const char* name, const char* target, const char* user, bool isLong, const char* error = "") {
-        QTest::newRow(name) << target << user << isLong << error;
-    };
-    row("symbol", "streams/symbol/AAPL.json", "", true);
+    auto row = [](const char* name, const char* target, const char* user, bool isLong, const char* error = "",
+                  int symbolId = 0) { QTest::newRow(name) << target << user << isLong << error << symbolId; };
+    row("symbol", "streams/symbol/AAPL.json", "", true, "", 686);
     row("symbol charts", "streams/symbol/AAPL.json?filter=charts", "", false);
     row("symbol signed in", "streams/symbol/MSFT.json", "alice", true);
     row("user from the base", "api/2/streams/user/carol.json", "", true);
@@ -1340,14 +1291,15 @@ void tst_Emulator::streamMessageIds_data()
     row("unknown user", "streams/trending.json", "mallory", false, "Unknown user: mallory");
 }
 
-// The ids are those the stream pages over HTTP list, walked down with "max", and reading them
-// costs nothing of the budget and leaves no trace in the log.
+// The ids are those the stream pages over HTTP list, walked down with "max" in pages of 30 newest
+// first, and reading them costs nothing of the budget and leaves no trace in the log.
 void tst_Emulator::streamMessageIds()
 {
     QFETCH(QString, target);
     QFETCH(QString, user);
     QFETCH(bool, spansPages);
     QFETCH(QString, error);
+    QFETCH(int, symbolId);
 
     // Enough new messages for several pages in every stream, some in each filter.
     for (int i = 0; i < 150; ++i)
@@ -1371,6 +1323,8 @@ void tst_Emulator::streamMessageIds()
         const std::vector<int> firstFive = m_service->streamMessageIds(target.toStdString(), user.toStdString(), 5);
         QCOMPARE(firstFive, std::vector<int>(ids.begin(), ids.begin() + std::min<std::size_t>(5, ids.size())));
 
+        const QRegularExpression isoTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$");
+        std::string previousTime = "9";
         std::vector<int> paged;
         int requests = 0;
         for (;; ++requests) {
@@ -1383,78 +1337,39 @@ void tst_Emulator::streamMessageIds()
             const auto reply = get(api(page, token));
             QCOMPARE(reply->status, 200);
             if (requests == 0)
-                QCOMPARE(std::stoi(reply->get_header_value("X-RateLimit-Remaining")), remaining - 1);
+                QCOMPARE(remainingOf(reply), remaining - 1);
             const json messages = bodyOf(reply).at("messages");
+            QCOMPARE(int(messages.size()), std::min(30, int(ids.size() - paged.size())));
             if (messages.empty())
                 break;
-            for (const json& message : messages)
+            for (const json& message : messages) {
+                const std::string created = message.at("created_at").get<std::string>();
+                QVERIFY2(isoTime.match(text(created)).hasMatch() && created <= previousTime, created.c_str());
+                previousTime = created;
                 paged.push_back(message.at("id").get<int>());
+            }
         }
         QVERIFY(!ids.empty());
         if (spansPages)
             QVERIFY2(requests > 1, "no page size");
         QCOMPARE(ids, paged);
+        if (symbolId) {
+            std::vector<int> about; // read message by message from the store
+            for (int id = m_service->store().newestMessageId(); id > 0; --id) {
+                const auto message = m_service->store().message(id);
+                if (message && std::count(message->symbolIds.begin(), message->symbolIds.end(), symbolId))
+                    about.push_back(id);
+            }
+            QCOMPARE(ids, about);
+        }
     } catch (const std::invalid_argument& refusal) {
         QVERIFY2(!error.isEmpty(), refusal.what());
         QVERIFY2(QString::fromUtf8(refusal.what()).startsWith(error), refusal.what());
         QCOMPARE(int(m_service->requests().size()), int(logged));
         // Where HTTP reaches the same target, it is refused the same way.
-        if (relative.rfind("streams/", 0) == 0 && user != "mallory") {
-            const json reply = bodyOf(get(api(relative, token)));
-            QCOMPARE(text(reply.at("errors").at(0).at("message").get<std::string>()), error);
-        }
+        if (relative.rfind("streams/", 0) == 0 && user != "mallory")
+            QCOMPARE(text(errorOf(bodyOf(get(api(relative, token))))), error);
     }
-}
-
-// Stopped and started again on the same port, the service keeps what clients did and generates on
-// at a period under a second.
-void tst_Emulator::restartOnTheSamePortKeepsTheData()
-{
-    Emulator::ServiceOptions options;
-    options.seedTime = fixedNow;
-    options.generatorPeriod = std::chrono::milliseconds(20);
-    Emulator::Service service(options);
-    QVERIFY(service.start());
-    const std::uint16_t port = service.port();
-    httplib::Client client("127.0.0.1", port);
-    client.set_connection_timeout(2);
-
-    const std::string alice = service.issueToken("alice");
-    const json posted =
-        bodyOf(client.Post(withToken("/api/2/messages/create.json", alice).c_str(), "body=%24XOM%20still", formType))
-            .at("message");
-    const int postedId = posted.at("id").get<int>();
-    QCOMPARE(client.Post(withToken("/api/2/messages/like.json?id=10010", alice).c_str(), "", formType)->status, 200);
-    QCOMPARE(client.Post(withToken("/api/2/friendships/create/4.json", alice).c_str(), "", formType)->status, 200);
-    const int remaining =
-        std::stoi(client.Get(withToken("/api/2/streams/home.json", alice).c_str())->get_header_value(
-            "X-RateLimit-Remaining"));
-    QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > postedId + 3, 5000);
-
-    for (int round = 0; round < 3; ++round) {
-        service.stop();
-        const int newestWhileStopped = service.store().newestMessageId();
-        QVERIFY(!client.Get("/api/2/streams/trending.json"));
-        QTest::qWait(100); // five periods of the generator
-        QCOMPARE(service.store().newestMessageId(), newestWhileStopped);
-        QVERIFY2(service.start(port), "the port is free again at once");
-        QCOMPARE(service.port(), port);
-        QTRY_VERIFY_WITH_TIMEOUT(service.store().newestMessageId() > newestWhileStopped + 3, 5000);
-    }
-
-    const std::vector<int> xom = service.streamMessageIds("streams/symbol/XOM.json", "alice");
-    QVERIFY(std::count(xom.begin(), xom.end(), postedId));
-    const json dave = bodyOf(client.Get(withToken("/api/2/streams/user/dave.json", alice).c_str()));
-    QVERIFY(dave.at("user").at("is_following").get<bool>());
-    QVERIFY(service.store().message(10010)->likes.count(1));
-    const auto home = client.Get(withToken("/api/2/streams/home.json", alice).c_str());
-    QCOMPARE(home->status, 200);
-    QCOMPARE(std::stoi(home->get_header_value("X-RateLimit-Remaining")), remaining - 2);
-    // What was generated after the restart is served.
-    const int newest = service.store().newestMessageId();
-    const std::string author = service.store().user(service.store().message(newest)->userId)->username;
-    const json byAuthor = bodyOf(client.Get(("/api/2/streams/user/" + author + ".json").c_str()));
-    QVERIFY(byAuthor.at("messages").at(0).at("id").get<int>() >= newest);
 }
 
 QTEST_MAIN(tst_Emulator)
