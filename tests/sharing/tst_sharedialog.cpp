@@ -75,17 +75,12 @@ private slots:
     void cleanupTestCase();
 
     void form();
-    void hostWindow();
     void characterCount_data();
     void characterCount();
-    void attachmentSize_data();
-    void attachmentSize();
-    void attachmentName_data();
-    void attachmentName();
+    void attachment_data();
+    void attachment();
     void attachFromFile();
-    void sendFailThenSucceed();
-    void ctrlEnterSends();
-    void signOutHides();
+    void sends();
 
 private:
     Ventari::VentariPlugin m_plugin;
@@ -109,9 +104,16 @@ void tst_ShareDialog::cleanupTestCase()
     m_plugin.Kelvar::PluginBase::term();
 }
 
+// An empty dialog, shown as a host window: counted, fixed in size, first over the window the user
+// works in, then where it was left; the editor has the focus.
 void tst_ShareDialog::form()
 {
     TestHost host;
+    QWidget desk;
+    desk.setGeometry(300, 200, 900, 700);
+    desk.show();
+    desk.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&desk));
     ReportRecorder recorder;
     RecordingTranslator translator;
     QCoreApplication::installTranslator(&translator);
@@ -125,35 +127,18 @@ void tst_ShareDialog::form()
     QCOMPARE(dialog.minimumSize(), QSize(412, 221));
     QCOMPARE(dialog.styleSheet(), Ventari::VentariPlugin::pluginStyleSheet());
     QCOMPARE(form.attach->linkText(), QStringLiteral("Attach screenshot"));
-
     // The form's texts in the form's context, the dialog's own in the class's.
     for (const char* text : {"Attach screenshot", "Remove Attachment", "Send", "Close", "chart1", "TextLabel"})
         QVERIFY2(translator.asked.contains(QStringLiteral("ShareDialog|") + QLatin1String(text)), text);
     QVERIFY(translator.asked.contains(QStringLiteral("Ventari::ShareDialog|Share on Ventari")));
-
-    // An empty dialog: no attachment, no error, every input open.
+    // No attachment, no error, every input open.
     QVERIFY(form.nameWidget->isHidden());
     QVERIFY(form.image->isHidden());
     QVERIFY(!form.attach->isHidden());
     QVERIFY(form.errorLabel->isHidden());
     QVERIFY(form.inputsEnabled());
-    QVERIFY_NO_REPORTS(recorder);
-}
-
-// Shown as a host window: counted, fixed in size, first over the window the user works in, then
-// where it was left; the editor has the focus.
-void tst_ShareDialog::hostWindow()
-{
-    TestHost host;
-    QWidget desk;
-    desk.setGeometry(300, 200, 900, 700);
-    desk.show();
-    desk.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&desk));
 
     const qint64 shown = qMax<qint64>(0, Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")));
-    ShareDialog dialog(nullptr);
-    const ShareForm form{&dialog};
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(Corvane::counterValue(QStringLiteral("Window.VentariShareDialog.count")), shown + 1);
@@ -171,6 +156,7 @@ void tst_ShareDialog::hostWindow()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(dialog.pos(), QPoint(40, 30));
+    QVERIFY_NO_REPORTS(recorder);
 }
 
 void tst_ShareDialog::characterCount_data()
@@ -227,22 +213,27 @@ void tst_ShareDialog::characterCount()
     QVERIFY_NO_REPORTS(recorder);
 }
 
-void tst_ShareDialog::attachmentSize_data()
+void tst_ShareDialog::attachment_data()
 {
     QTest::addColumn<qint64>("size"); // -1: the dialog's own measure of the picture
     QTest::addColumn<bool>("noisy");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("accepted");
 
-    QTest::newRow("a byte under 1 MB") << qint64(1048575) << false << true;
-    QTest::newRow("1 MB") << qint64(1048576) << false << false;
-    QTest::newRow("small picture") << qint64(-1) << false << true;
-    QTest::newRow("picture of noise") << qint64(-1) << true << false;
+    QTest::newRow("a byte under 1 MB") << qint64(1048575) << false << "abcdefghijklmn" << "abcdefghijklmn" << true;
+    QTest::newRow("1 MB") << qint64(1048576) << false << "abcdefghijklmno" << "abcdef...jklmno" << false;
+    QTest::newRow("small picture") << qint64(-1) << false << "abcdefghijklmnopqrst" << "abcdef...opqrst" << true;
+    QTest::newRow("picture of noise") << qint64(-1) << true << "chart" << "chart" << false;
 }
 
-void tst_ShareDialog::attachmentSize()
+// Names of 15 characters and more are cut in the middle; pictures of 1 MB of JPEG and more are refused.
+void tst_ShareDialog::attachment()
 {
     QFETCH(qint64, size);
     QFETCH(bool, noisy);
+    QFETCH(QString, name);
+    QFETCH(QString, shown);
     QFETCH(bool, accepted);
 
     TestHost host;
@@ -258,8 +249,15 @@ void tst_ShareDialog::attachmentSize()
     std::unique_ptr<ShareDialog> dialog(size < 0 ? new ShareDialog(nullptr) : new MeasuredShareDialog(size));
     const ShareForm form{dialog.get()};
     dialog->setText(QStringLiteral("My chart"));
-    dialog->setAttachment(QStringLiteral("chart"), picture);
+    dialog->setAttachment(name, picture);
 
+    QCOMPARE(form.attName->text(), shown);
+    QCOMPARE(form.attName->toolTip(), name);
+    QVERIFY(!form.nameWidget->isHidden());
+    QVERIFY(!form.image->isHidden());
+    QVERIFY(form.attach->isHidden());
+    // The preview fills the square, whatever the picture's shape.
+    QCOMPARE(form.image->pixmap(Qt::ReturnByValue).size(), QSize(128, 128));
     QCOMPARE(form.sendButton->isEnabled(), accepted);
     QCOMPARE(form.errorLabel->isHidden(), accepted);
     QCOMPARE(form.count->text(), QStringLiteral("92"));
@@ -277,34 +275,6 @@ void tst_ShareDialog::attachmentSize()
     QCOMPARE(form.count->text(), QStringLiteral("132"));
     QVERIFY(form.sendButton->isEnabled());
     QVERIFY_NO_REPORTS(recorder);
-}
-
-void tst_ShareDialog::attachmentName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("14 characters") << QStringLiteral("abcdefghijklmn") << QStringLiteral("abcdefghijklmn");
-    QTest::newRow("15 characters") << QStringLiteral("abcdefghijklmno") << QStringLiteral("abcdef...jklmno");
-    QTest::newRow("20 characters") << QStringLiteral("abcdefghijklmnopqrst") << QStringLiteral("abcdef...opqrst");
-}
-
-void tst_ShareDialog::attachmentName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, shown);
-
-    TestHost host;
-    ShareDialog dialog(nullptr);
-    const ShareForm form{&dialog};
-    dialog.setAttachment(name, testPicture(200, 100));
-    QCOMPARE(form.attName->text(), shown);
-    QCOMPARE(form.attName->toolTip(), name);
-    QVERIFY(!form.nameWidget->isHidden());
-    QVERIFY(!form.image->isHidden());
-    QVERIFY(form.attach->isHidden());
-    // The preview fills the square, whatever the picture's shape.
-    QCOMPARE(form.image->pixmap(Qt::ReturnByValue).size(), QSize(128, 128));
 }
 
 void tst_ShareDialog::attachFromFile()
@@ -349,9 +319,10 @@ void tst_ShareDialog::attachFromFile()
     QVERIFY_NO_REPORTS(recorder);
 }
 
-// A refused send keeps everything for another try; a send that succeeds empties and hides the
-// dialog; every send is counted.
-void tst_ShareDialog::sendFailThenSucceed()
+// Enter starts a line; Ctrl+Enter sends, as a click on Send would, and only when Send could be
+// clicked. A refused send keeps everything for another try; a send that succeeds empties and hides
+// the dialog; every send is counted. Signing out hides the dialog.
+void tst_ShareDialog::sends()
 {
     ProtocolTest::StartedHost started(true);
     QVERIFY(started.isStarted());
@@ -360,14 +331,22 @@ void tst_ShareDialog::sendFailThenSucceed()
     const int newest = sharedEmulator().store().newestMessageId();
     ShareDialog dialog(nullptr);
     const ShareForm form{&dialog};
-    const QString text = QStringLiteral("Breakout on $AAPL, see http://example.com");
-    dialog.setText(text);
+    dialog.show();
+    dialog.activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+
+    QTest::keyClick(form.text, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(Corvane::counterValue(shareCounter), sent);
     dialog.setAttachment(QStringLiteral("AAPL daily"), testPicture(160, 90));
     dialog.setInReplyToMessageId(5); // the service has no such message
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QTest::keyClicks(form.text, QStringLiteral("Breakout on $AAPL,"));
+    QTest::keyClick(form.text, Qt::Key_Return);
+    QTest::keyClicks(form.text, QStringLiteral("see http://example.com"));
+    const QString text = QStringLiteral("Breakout on $AAPL,\nsee http://example.com");
+    QCOMPARE(form.text->toPlainText(), text);
+    QCOMPARE(Corvane::counterValue(shareCounter), sent);
+    // The keypad's Enter as well.
+    QTest::keyClick(form.text, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     QVERIFY(form.inputsDisabled());
     QCOMPARE(Corvane::counterValue(shareCounter), sent + 1);
     QVERIFY(QTest::qWaitFor([&] { return !form.errorLabel->isHidden(); }));
@@ -384,6 +363,7 @@ void tst_ShareDialog::sendFailThenSucceed()
     // Another try goes out with the same content and hides the error while it is under way.
     dialog.setInReplyToMessageId(10005);
     QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QVERIFY(form.inputsDisabled());
     QVERIFY(form.errorLabel->isHidden());
     QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
     QCOMPARE(Corvane::counterValue(shareCounter), sent + 2);
@@ -413,57 +393,15 @@ void tst_ShareDialog::sendFailThenSucceed()
     QVERIFY(!message.contains(QStringLiteral("in_reply_to_message_id")));
     QVERIFY(!message.value(QStringLiteral("entities")).toObject().contains(QStringLiteral("chart")));
     QCOMPARE(Corvane::counterValue(shareCounter), sent + 3);
-    QVERIFY_NO_REPORTS(recorder);
-}
 
-// Enter starts a line; Ctrl+Enter sends, as a click on Send would, and only when Send could be
-// clicked.
-void tst_ShareDialog::ctrlEnterSends()
-{
-    ProtocolTest::StartedHost started(true);
-    QVERIFY(started.isStarted());
-    ReportRecorder recorder;
-    const qint64 sent = Corvane::counterValue(shareCounter);
-    ShareDialog dialog(nullptr);
-    const ShareForm form{&dialog};
-    dialog.show();
-    dialog.activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
-
-    QTest::keyClick(form.text, Qt::Key_Return, Qt::ControlModifier);
-    QCOMPARE(Corvane::counterValue(shareCounter), sent);
-    QTest::keyClicks(form.text, QStringLiteral("Long $AAPL"));
-    QTest::keyClick(form.text, Qt::Key_Return);
-    QTest::keyClicks(form.text, QStringLiteral("into the close"));
-    QCOMPARE(form.text->toPlainText(), QStringLiteral("Long $AAPL\ninto the close"));
-    QCOMPARE(Corvane::counterValue(shareCounter), sent);
-    // The keypad's Enter as well.
-    QTest::keyClick(form.text, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
-    QCOMPARE(Corvane::counterValue(shareCounter), sent + 1);
-    QVERIFY(form.inputsDisabled());
-    QVERIFY(QTest::qWaitFor([&] { return dialog.isHidden(); }));
-    QCOMPARE(newestMessage(QStringLiteral("streams/symbol/AAPL.json")).value(QStringLiteral("body")).toString(),
-             QStringLiteral("Long $AAPL\ninto the close"));
-    QVERIFY_NO_REPORTS(recorder);
-}
-
-void tst_ShareDialog::signOutHides()
-{
-    ProtocolTest::StartedHost started(true);
-    QVERIFY(started.isStarted());
-    ReportRecorder recorder;
-    ShareDialog dialog(nullptr);
+    // A change that leaves the user signed in leaves the dialog open; signing out hides it.
     dialog.setText(QStringLiteral("kept"));
     dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-    // A change that leaves the user signed in leaves the dialog open.
     QVERIFY(QMetaObject::invokeMethod(&dialog, "onAuthorizationChanged"));
     QVERIFY(dialog.isVisible());
-
     started.authorization()->resetToken();
     QVERIFY(dialog.isHidden());
-    QCOMPARE(ShareForm{&dialog}.text->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(form.text->toPlainText(), QStringLiteral("kept"));
     QVERIFY_NO_REPORTS(recorder);
 }
 
