@@ -86,8 +86,6 @@ private slots:
     void addresses();
     void subjects_data();
     void subjects();
-    void refusals_data();
-    void refusals();
     void replyBodies_data();
     void replyBodies();
     void generatorReachesEveryStream();
@@ -190,27 +188,45 @@ void tst_StreamAction::subjects_data()
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("authorized");
+    QTest::addColumn<int>("status");
     QTest::addColumn<bool>("following");
     QTest::addColumn<int>("subjectId");
 
-    QTest::newRow("followed symbol") << QByteArray("symbol") << QByteArray("AAPL") << true << true << aaplId;
-    QTest::newRow("symbol in other letter case") << QByteArray("symbol") << QByteArray("aapl") << true << true << aaplId;
-    QTest::newRow("user not followed") << QByteArray("user") << QByteArray("dave") << true << false << daveId;
-    QTest::newRow("user, nobody authorized") << QByteArray("user") << QByteArray("bob") << false << false << bobId;
+    auto row = [](const char* name, const char* stream, const char* value, bool authorized, int status,
+                  bool following = false, int subjectId = 0) {
+        QTest::newRow(name) << QByteArray(stream) << QByteArray(value) << authorized << status << following << subjectId;
+    };
+    row("followed symbol", "symbol", "AAPL", true, 200, true, aaplId);
+    row("symbol in other letter case", "symbol", "aapl", true, 200, true, aaplId);
+    row("user not followed", "user", "dave", true, 200, false, daveId);
+    row("user, nobody authorized", "user", "bob", false, 200, false, bobId);
+    row("home without a token", "home", "", false, 401);
+    row("unknown symbol", "symbol", "NOSUCH", true, 404);
+    row("someone else's watch list", "watchlist", "8", true, 404);
 }
 
-// A page about one subject: its follow state and id first, then its newest messages.
+// A page about one subject: its follow state and id first, then its newest messages. What the
+// service refuses ends in the action's error, with nothing of a page; which requests the service
+// refuses is the emulator's test.
 void tst_StreamAction::subjects()
 {
     QFETCH(QByteArray, stream);
     QFETCH(QByteArray, value);
     QFETCH(bool, authorized);
+    QFETCH(int, status);
     QFETCH(bool, following);
     QFETCH(int, subjectId);
 
     ReportRecorder recorder;
     const auto page = load(authorized, stream, value);
     QVERIFY(page);
+    QCOMPARE(page->request.status, status);
+    QVERIFY(recorder.reports().isEmpty());
+    if (status != 200) {
+        QCOMPARE(page->events, QStringList{"error"});
+        QCOMPARE(page->error.status, -1);
+        return;
+    }
     QCOMPARE(page->events, (QStringList{"success", "following", "streamId", "dataObtained"}));
     QCOMPARE(page->following, QList<bool>{following});
     QCOMPARE(page->subjectIds, QList<int>{subjectId});
@@ -221,37 +237,6 @@ void tst_StreamAction::subjects()
     const auto stored = sharedEmulator().store().message(page->messages.first().id);
     QCOMPARE(page->messages.first().body, QString::fromStdString(stored->body));
     QCOMPARE(page->messages.first().likes.size(), int(stored->likes.size()));
-    QVERIFY(recorder.reports().isEmpty());
-}
-
-void tst_StreamAction::refusals_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<bool>("authorized");
-    QTest::addColumn<int>("status");
-
-    QTest::newRow("home without a token") << QByteArray("home") << QByteArray() << false << 401;
-    QTest::newRow("unknown symbol") << QByteArray("symbol") << QByteArray("NOSUCH") << true << 404;
-    QTest::newRow("someone else's watch list") << QByteArray("watchlist") << QByteArray("8") << true << 404;
-}
-
-// What the service refuses ends in the action's error, with nothing of a page; which requests the
-// service refuses is the emulator's test.
-void tst_StreamAction::refusals()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(QByteArray, value);
-    QFETCH(bool, authorized);
-    QFETCH(int, status);
-
-    ReportRecorder recorder;
-    const auto page = load(authorized, stream, value);
-    QVERIFY(page);
-    QCOMPARE(page->request.status, status);
-    QCOMPARE(page->events, QStringList{"error"});
-    QCOMPARE(page->error.status, -1);
-    QVERIFY(recorder.reports().isEmpty());
 }
 
 void tst_StreamAction::replyBodies_data()
