@@ -49,14 +49,11 @@ private slots:
     void converterChecks();
     void tableLines_data();
     void tableLines();
-    void rulesApplyUntilTheTableArrives();
-    void missingTableLeavesRules();
-    void destroyedBeforeTheAnswer();
+    void tableArrivesLater();
     void shippedTable();
     void dataDirectory();
     void timezone_data();
     void timezone();
-    void nullDateTimes();
 
 private:
     void writeTable(const QByteArray& content);
@@ -212,40 +209,29 @@ void tst_SymbolMapper::tableLines()
     QVERIFY(recorder.isEmpty());
 }
 
-void tst_SymbolMapper::rulesApplyUntilTheTableArrives()
+// Rules apply until the table arrives. Without a table rules stay, even when one turns up later:
+// the request is not repeated. A mapper gone before its answer (plugin unloaded early) is not
+// called back.
+void tst_SymbolMapper::tableArrivesLater()
 {
-    writeTable("IBM | IBM.X\nROYAL | RY.CA\n");
+    ReportRecorder recorder;
+    {
+        TavSymbolMapper withoutTable;
+        QTRY_VERIFY(!withoutTable.isWaitingForTable());
+        writeTable("IBM | IBM.X\nROYAL | RY.CA\n");
+        QTest::qWait(0);
+        QCOMPARE(withoutTable.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM"));
+        QCOMPARE(withoutTable.ventariSymbolToTavSymbol("IBM.X"), QByteArray("IBM.X"));
+    }
+    delete new TavSymbolMapper;
     TavSymbolMapper mapper;
     QVERIFY(mapper.isWaitingForTable());
     QCOMPARE(mapper.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM"));
     QCOMPARE(mapper.ventariSymbolToTavSymbol("RY.CA"), QByteArray("RY:TC"));
-
     QTRY_VERIFY(!mapper.isWaitingForTable());
     QCOMPARE(mapper.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM.X"));
     QCOMPARE(mapper.ventariSymbolToTavSymbol("RY.CA"), QByteArray("ROYAL"));
-}
-
-void tst_SymbolMapper::missingTableLeavesRules()
-{
-    ReportRecorder recorder;
-    TavSymbolMapper mapper;
-    QTRY_VERIFY(!mapper.isWaitingForTable());
-    // The table turning up later changes nothing: the request is not repeated.
-    writeTable("IBM | IBM.X\n");
-    QTest::qWait(0);
-    QCOMPARE(mapper.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM"));
-    QCOMPARE(mapper.ventariSymbolToTavSymbol("IBM.X"), QByteArray("IBM.X"));
     QVERIFY(recorder.isEmpty());
-}
-
-// A mapper gone before its answer (plugin unloaded early) is not called back.
-void tst_SymbolMapper::destroyedBeforeTheAnswer()
-{
-    writeTable("IBM | IBM.X\n");
-    delete new TavSymbolMapper;
-    TavSymbolMapper later;
-    QTRY_VERIFY(!later.isWaitingForTable());
-    QCOMPARE(later.tavSymbolToVentariSymbol("IBM"), QByteArray("IBM.X"));
 }
 
 void tst_SymbolMapper::shippedTable()
@@ -287,6 +273,10 @@ void tst_SymbolMapper::timezone_data()
                                 << 140000000;
     QTest::newRow("unknown is utc") << QByteArray("Mars/Olympus_Mons") << 20240715 << 120000000 << 20240715
                                     << 120000000;
+    // No local time for what is no time (0: a null one).
+    QTest::newRow("null") << QByteArray("Europe/Berlin") << 0 << 0 << 0 << 0;
+    QTest::newRow("month 13") << QByteArray("Europe/Berlin") << 20241345 << 120000000 << 0 << 0;
+    QTest::newRow("hour 25") << QByteArray("Europe/Berlin") << 20240101 << 250000000 << 0 << 0;
 }
 
 void tst_SymbolMapper::timezone()
@@ -297,20 +287,12 @@ void tst_SymbolMapper::timezone()
     QFETCH(int, localDate);
     QFETCH(int, localTime);
 
-    const Common::DateTime local = Dravon::Timezone(zone).gmtToLocal(Common::DateTime(gmtTime, gmtDate));
-    QVERIFY(!local.isNull());
+    const Common::DateTime gmt = gmtDate ? Common::DateTime(gmtTime, gmtDate) : Common::DateTime::fromQDateTime(QDateTime());
+    QVERIFY(gmt.isNull() == (gmtDate == 0) && gmt.date == gmtDate && gmt.time == gmtTime);
+    const Common::DateTime local = Dravon::Timezone(zone).gmtToLocal(gmt);
+    QCOMPARE(local.isNull(), localDate == 0);
     QCOMPARE(local.date, localDate);
     QCOMPARE(local.time, localTime);
-}
-
-void tst_SymbolMapper::nullDateTimes()
-{
-    const Common::DateTime null = Common::DateTime::fromQDateTime(QDateTime());
-    QVERIFY(null.isNull() && null.date == 0 && null.time == 0);
-    const Dravon::Timezone berlin("Europe/Berlin");
-    QVERIFY(berlin.gmtToLocal(null).isNull());
-    QVERIFY(berlin.gmtToLocal(Common::DateTime(120000000, 20241345)).isNull());
-    QVERIFY(berlin.gmtToLocal(Common::DateTime(250000000, 20240101)).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_SymbolMapper)
