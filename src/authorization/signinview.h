@@ -20,6 +20,7 @@ class VENTARI_EXPORT SignInView : public QWidget
 
 public:
     static SignInView* create(QWidget* parent);
+    ~SignInView() override;
 
     virtual void load(const QUrl& url) = 0;
     // A page of the plugin's own; it may load the plugin's resources.
