@@ -64,10 +64,15 @@ bool DeskOptions::parse(const QStringList& arguments, DeskOptions* options, QStr
                                         QStringLiteral("Write a PNG of the window to FILE once the first messages "
                                                        "are shown."),
                                         QStringLiteral("FILE"));
+    const QCommandLineOption screenshotAfter(
+        QStringLiteral("screenshot-after"),
+        QStringLiteral("Write the screenshot SECONDS after the first messages are shown (default 0), so that "
+                       "new messages and unread counts are in it."),
+        QStringLiteral("SECONDS"), QStringLiteral("0"));
     const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
                                        QStringLiteral("Quit cleanly after SECONDS."), QStringLiteral("SECONDS"));
     parser.addOptions({help, service, remoteSettings, generate, signIn, user, theme, plugin, settings, screenshot,
-                       quitAfter});
+                       screenshotAfter, quitAfter});
 
     if (!parser.parse(arguments)) {
         *errorText = parser.errorText();
@@ -130,6 +135,11 @@ bool DeskOptions::parse(const QStringList& arguments, DeskOptions* options, QStr
     result.pluginPath = parser.value(plugin);
     result.settingsFile = parser.value(settings);
     result.screenshotFile = parser.value(screenshot);
+    if (!readSeconds(parser.value(screenshotAfter), 0, 86400, &result.screenshotAfterSeconds)) {
+        *errorText = QStringLiteral("--screenshot-after needs a number of seconds, not \"%1\"")
+                         .arg(parser.value(screenshotAfter));
+        return false;
+    }
     if (parser.isSet(quitAfter) && !readSeconds(parser.value(quitAfter), 0.1, 86400 * 7, &result.quitAfterSeconds)) {
         *errorText = QStringLiteral("--quit-after needs a number of seconds, not \"%1\"").arg(parser.value(quitAfter));
         return false;

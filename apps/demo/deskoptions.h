@@ -18,6 +18,7 @@ struct DeskOptions
     QString pluginPath;         // a plugin file or a folder holding it
     QString settingsFile;       // the host's settings store; empty: the user's configuration folder
     QString screenshotFile;
+    double screenshotAfterSeconds = 0; // how long after the first messages the screenshot is taken
     double quitAfterSeconds = 0; // 0: run until closed
 
     bool usesEmbeddedService() const { return serviceUrl.isEmpty() && remoteSettingsFile.isEmpty(); }

@@ -22,11 +22,12 @@ const qint64 messagesTimeoutMs = 20000;
 
 } // namespace
 
-HeadlessRunner::HeadlessRunner(DeskWindow* window, const QString& screenshotFile, double quitAfterSeconds,
-                               QObject* parent)
+HeadlessRunner::HeadlessRunner(DeskWindow* window, const QString& screenshotFile, double screenshotAfterSeconds,
+                               double quitAfterSeconds, QObject* parent)
     : QObject(parent)
     , m_window(window)
     , m_file(screenshotFile)
+    , m_afterMs(qRound64(screenshotAfterSeconds * 1000))
 {
     m_clock.start();
     if (!m_file.isEmpty()) {
@@ -48,8 +49,11 @@ void HeadlessRunner::onPoll()
         return;
     }
     if (m_messagesAt >= 0) {
-        if (m_window->imageCache()->pendingCount() == 0 || m_clock.elapsed() - m_messagesAt > pictureGraceMs)
-            writeScreenshot(QStringLiteral("first messages after %1 ms").arg(m_messagesAt));
+        const qint64 waited = m_clock.elapsed() - m_messagesAt - m_afterMs;
+        if (waited >= 0 && (m_window->imageCache()->pendingCount() == 0 || waited > pictureGraceMs))
+            writeScreenshot(QStringLiteral("first messages after %1 ms, taken %2 ms later")
+                                .arg(m_messagesAt)
+                                .arg(m_clock.elapsed() - m_messagesAt));
     } else if (m_clock.elapsed() > messagesTimeoutMs) {
         writeScreenshot(QStringLiteral("no messages within %1 s; the window shows why").arg(messagesTimeoutMs / 1000));
     }

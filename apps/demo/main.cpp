@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     {
         DeskWindow window(&host, !headless);
         window.show();
-        HeadlessRunner runner(&window, options.screenshotFile, options.quitAfterSeconds);
+        HeadlessRunner runner(&window, options.screenshotFile, options.screenshotAfterSeconds, options.quitAfterSeconds);
         if (qEnvironmentVariableIsSet("VENTARI_DESK_TIMING"))
             std::fprintf(stderr, "ventari-desk: window shown %lld ms after start\n", startUp.elapsed());
         code = application.exec();

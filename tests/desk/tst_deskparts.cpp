@@ -219,6 +219,7 @@ void tst_DeskParts::options_data()
                                        << "error: embedded service only";
     QTest::newRow("fractional generator") << QStringList{"--generate", "1.5"} << "error: whole seconds";
     QTest::newRow("negative quit") << QStringList{"--quit-after", "-1"} << "error: --quit-after";
+    QTest::newRow("screenshot after words") << QStringList{"--screenshot-after", "soon"} << "error: --screenshot-after";
     QTest::newRow("stray argument") << QStringList{"AAPL"} << "error: Unexpected argument";
     QTest::newRow("empty host user") << QStringList{"--user", " "} << "error: --user";
 }
