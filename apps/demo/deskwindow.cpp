@@ -27,6 +27,7 @@
 #include <QtGui/QKeySequence>
 #include <QAction> // QtWidgets under Qt 5, QtGui under Qt 6
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
@@ -55,6 +56,7 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     , m_images(new ImageCache(this))
     , m_opener(new AddressOpener(this))
     , m_tabs(new QTabWidget(this))
+    , m_tabList(new QMenu(this))
     , m_account(new AccountButton(host->facade()->authorization(), this))
     , m_budget(new RequestBudgetLabel(this))
     , m_service(new QLabel(this))
@@ -76,12 +78,30 @@ DeskWindow::DeskWindow(DeskHost* host, bool restoreGeometry, QWidget* parent)
     m_tabs->setUsesScrollButtons(true);
     m_tabs->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_tabs->tabBar(), &QWidget::customContextMenuRequested, this, &DeskWindow::onTabContextMenu);
-    auto* plus = new QToolButton(m_tabs);
+    // Every tab one click away, however many there are, with its count.
+    auto* corner = new QWidget(m_tabs);
+    auto* cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 0);
+    cornerLayout->setSpacing(0);
+    auto* list = new QToolButton(corner);
+    list->setObjectName(QStringLiteral("tabList"));
+    list->setText(QStringLiteral("\u25BE"));
+    list->setToolTip(QStringLiteral("All tabs"));
+    list->setAccessibleName(QStringLiteral("All tabs"));
+    list->setAutoRaise(true);
+    list->setPopupMode(QToolButton::InstantPopup);
+    list->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }")); // the arrow says it
+    list->setMenu(m_tabList);
+    connect(m_tabList, &QMenu::aboutToShow, this, &DeskWindow::onTabListAboutToShow);
+    auto* plus = new QToolButton(corner);
     plus->setText(QStringLiteral("+"));
     plus->setToolTip(QStringLiteral("New stream tab (Ctrl+T)"));
+    plus->setAccessibleName(QStringLiteral("New stream tab"));
     plus->setAutoRaise(true);
     connect(plus, &QToolButton::clicked, this, &DeskWindow::newTab);
-    m_tabs->setCornerWidget(plus, Qt::TopRightCorner);
+    cornerLayout->addWidget(list);
+    cornerLayout->addWidget(plus);
+    m_tabs->setCornerWidget(corner, Qt::TopRightCorner);
     setCentralWidget(m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, &DeskWindow::saveTabs);
     connect(m_tabs->tabBar(), &QTabBar::tabMoved, this, &DeskWindow::saveTabs);
@@ -401,6 +421,18 @@ void DeskWindow::onShowRequested(const QString& key)
         m_alertKeys.remove(key); // the tab was closed since
     }
     bringForward();
+}
+
+void DeskWindow::onTabListAboutToShow()
+{
+    m_tabList->clear();
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        QAction* action = m_tabList->addAction(m_tabs->tabIcon(i), mnemonicText(tabText(i)));
+        action->setCheckable(true);
+        action->setChecked(i == m_tabs->currentIndex());
+        QWidget* tab = m_tabs->widget(i);
+        connect(action, &QAction::triggered, this, [this, tab] { m_tabs->setCurrentWidget(tab); });
+    }
 }
 
 // Counts change while tabs come and go, when the tab widget is between two states: the titles

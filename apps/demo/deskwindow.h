@@ -19,6 +19,7 @@ class DesktopNotifier;
 class ImageCache;
 class MentionWatch;
 class QLabel;
+class QMenu;
 class QTabWidget;
 class RequestBudgetLabel;
 class StreamTab;
@@ -76,6 +77,7 @@ private slots:
     void onRequestFailed(int id, QNetworkReply::NetworkError code, const QString& text);
     void onReplyDone();
     void onTabContextMenu(const QPoint& pos);
+    void onTabListAboutToShow();
     void onNewMessages(const QVector<Ventari::Message>& messages);
     void onNewMentions(const QVector<Ventari::Message>& messages);
     void onShowRequested(const QString& key);
@@ -98,6 +100,7 @@ private:
     ImageCache* m_images;
     AddressOpener* m_opener;
     QTabWidget* m_tabs;
+    QMenu* m_tabList;
     AccountButton* m_account;
     RequestBudgetLabel* m_budget;
     QLabel* m_service;

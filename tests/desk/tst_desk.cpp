@@ -1007,6 +1007,17 @@ void tst_Desk::manyTabsStayReadableMovableAndClosable()
              qPrintable(longOne));
     QCOMPARE(bar->tabToolTip(longIndex), QStringLiteral("@a_very_long_user_name_to_shorten"));
 
+    // The list of all tabs names each as its tab does, marks the current one and goes to another.
+    QMenu* list = m_window->findChild<QToolButton*>(QStringLiteral("tabList"))->menu();
+    emit list->aboutToShow();
+    QCOMPARE(list->actions().size(), 16);
+    for (int i = 0; i < 16; ++i) {
+        QCOMPARE(list->actions().at(i)->text(), bar->tabText(i));
+        QCOMPARE(list->actions().at(i)->isChecked(), i == bar->currentIndex());
+    }
+    list->actions().at(longIndex)->trigger();
+    QCOMPARE(bar->currentIndex(), longIndex);
+
     // The fourth tab is dragged onto the second.
     const TabState dragged = m_window->tabAt(3)->state();
     bar->setCurrentIndex(3);
