@@ -195,14 +195,12 @@ void VentariModel::onData(const Messages& messages)
 {
     auto* action = qobject_cast<VentariStreamAction*>(sender());
     forgetSender();
-    if (action && action == m_load)
-        m_load = nullptr;
-    if (action && action == m_refresh)
-        m_refresh = nullptr;
+    leaveChain(action);
     m_failures = 0;
     mergeChainPage(action, messages);
     keepWithinLimit();
-    continueChain();
+    if (!isChainPending())
+        requestRefreshData();
 }
 
 // Only an outage is retried, with growing delays, and said once; anything else ends the chain.
@@ -210,11 +208,7 @@ void VentariModel::onError(const ResponseError& failure)
 {
     auto* action = qobject_cast<VentariStreamAction*>(sender());
     forgetSender();
-    const bool chain = action && (action == m_load || action == m_refresh);
-    if (action && action == m_load)
-        m_load = nullptr;
-    if (action && action == m_refresh)
-        m_refresh = nullptr;
+    const bool chain = leaveChain(action);
     if (!failure.isTransient()) {
         emit error(tr("Stream not found."));
         return;
@@ -331,7 +325,7 @@ int VentariModel::messageIndexInternal(int id) const
     return -1;
 }
 
-MessageChanges VentariModel::mergeMessages(const Messages& incoming, int below)
+void VentariModel::mergeMessages(const Messages& incoming, int below)
 {
     const MessageChanges changes = mergePage(m_messages, incoming, below);
     if (!changes.removed.isEmpty())
@@ -346,7 +340,6 @@ MessageChanges VentariModel::mergeMessages(const Messages& incoming, int below)
     } else if (changes.isEmpty()) {
         emit messagesNoChanged();
     }
-    return changes;
 }
 
 // A page of the newest messages that does not reach the stored ones leaves a gap below it; a gap
@@ -374,10 +367,20 @@ void VentariModel::mergeChainPage(const VentariStreamAction* action, const Messa
         m_gaps[gap] = oldestOfPage;
 }
 
-void VentariModel::continueChain()
+// Whether the action was the chain's load or refresh; answered, it no longer is.
+bool VentariModel::leaveChain(const VentariStreamAction* action)
 {
-    if (!isChainPending())
-        requestRefreshData();
+    if (!action)
+        return false;
+    if (action == m_load) {
+        m_load = nullptr;
+        return true;
+    }
+    if (action == m_refresh) {
+        m_refresh = nullptr;
+        return true;
+    }
+    return false;
 }
 
 bool VentariModel::isChainPending() const

@@ -18,7 +18,6 @@ namespace Ventari {
 
 class IVentariStream;
 class VentariAbstractAction;
-struct MessageChanges;
 class VentariStreamAction;
 
 // The messages of one stream through one filter, ascending by id, kept current through the action
@@ -76,9 +75,9 @@ private slots:
 
 private:
     int messageIndexInternal(int id) const;
-    MessageChanges mergeMessages(const Messages& incoming, int below = -1);
+    void mergeMessages(const Messages& incoming, int below = -1);
     void mergeChainPage(const VentariStreamAction* action, const Messages& page);
-    void continueChain();
+    bool leaveChain(const VentariStreamAction* action);
     bool isChainPending() const;
     void requestRefreshData(int retry = 0);
     void dropChain();
