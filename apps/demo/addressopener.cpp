@@ -17,16 +17,15 @@ void AddressOpener::setHandOver(const HandOver& handOver)
     m_handOver = handOver;
 }
 
-bool AddressOpener::open(const QUrl& url)
+QString AddressOpener::open(const QUrl& url)
 {
     const QString refusal = AddressPolicy::refusal(url, AddressPolicy::Use::Open);
-    if (!refusal.isEmpty()) {
-        emit problem(AddressPolicy::refusalMessage(url, refusal));
-        return false;
-    }
-    if (!m_handOver(url)) {
-        emit problem(QStringLiteral("Could not hand %1 to a web browser.").arg(AddressPolicy::displayText(url)));
-        return false;
-    }
-    return true;
+    QString text;
+    if (!refusal.isEmpty())
+        text = AddressPolicy::refusalMessage(url, refusal);
+    else if (!m_handOver(url))
+        text = QStringLiteral("Could not hand %1 to a web browser.").arg(AddressPolicy::displayText(url));
+    if (!text.isEmpty())
+        emit problem(text);
+    return text;
 }

@@ -20,8 +20,8 @@ public:
 
     // Who gets the addresses that pass; the desktop's opener until replaced (tests record them).
     void setHandOver(const HandOver& handOver);
-    // True when the address passed the policy and was taken.
-    bool open(const QUrl& url);
+    // Empty when the address passed the policy and was taken; else the problem, also signalled.
+    QString open(const QUrl& url);
 
 signals:
     // A sentence for the status bar about an address refused or not taken.

@@ -4,6 +4,7 @@
 #include "addresspolicy.h"
 #include "desktheme.h"
 #include "imagecache.h"
+#include "messagelayout.h"
 #include "safetext.h"
 
 #include <cmath>
@@ -25,12 +26,6 @@ namespace {
 const qreal zoomStep = 1.25;
 const qreal smallestZoom = 0.05;
 const qreal largestZoom = 8;
-
-QUrl chartOf(const Ventari::Message& message)
-{
-    const QString large = message.chart[Ventari::Message::ChartLarge];
-    return QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large);
-}
 
 } // namespace
 
@@ -103,8 +98,7 @@ ChartViewer::~ChartViewer() = default;
 
 void ChartViewer::showChart(const Ventari::Message& message)
 {
-    m_message = message;
-    m_url = chartOf(message);
+    m_url = MessageLayout::chartUrl(message);
     m_picture = QImage();
     m_fit = true;
     const QString author = SafeText::handle(QLatin1Char('@'), message.user.username);
@@ -145,11 +139,7 @@ void ChartViewer::actualSize()
 // since it is what the user looks at.
 void ChartViewer::openInBrowser()
 {
-    QString problem;
-    const QMetaObject::Connection listening
-        = connect(m_opener, &AddressOpener::problem, this, [&problem](const QString& text) { problem = text; });
-    m_opener->open(m_url);
-    disconnect(listening);
+    const QString problem = m_opener->open(m_url);
     if (!problem.isEmpty()) {
         m_status->setText(problem);
         m_status->show();

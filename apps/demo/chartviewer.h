@@ -61,7 +61,6 @@ private:
 
     QPointer<ImageCache> m_images;
     AddressOpener* m_opener;
-    Ventari::Message m_message;
     QUrl m_url;
     QImage m_picture;
     qreal m_zoom = 1;

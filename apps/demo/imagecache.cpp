@@ -13,8 +13,8 @@ namespace {
 // Decoded sizes kept before they are dropped; a few screens of messages, or a few large charts.
 const int maximumScaled = 600;
 const qint64 maximumScaledBytes = 96 * 1024 * 1024;
-// Downloaded files kept to decode again at other sizes; the oldest go first.
-const qint64 maximumDataBytes = 48 * 1024 * 1024;
+// Downloaded files kept to decode again at other sizes; the least used go first.
+const int maximumDataBytes = 48 * 1024 * 1024;
 // A picture that moves no data for this long is given up.
 const int transferTimeoutMs = 30 * 1000;
 const int maximumRedirects = 5;
@@ -25,6 +25,7 @@ ImageCache::ImageCache(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
 {
+    m_data.setMaxCost(maximumDataBytes);
     m_clock.start();
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &ImageCache::onRetryDue);
@@ -53,7 +54,6 @@ QImage ImageCache::image(const QUrl& url, const QSize& size)
             return QImage();
         }
         // Its wait is over: asking fetches it again.
-        failure->wanted = true;
         fetch(url);
         return QImage();
     }
@@ -61,12 +61,13 @@ QImage ImageCache::image(const QUrl& url, const QSize& size)
     const auto scaled = m_scaled.constFind(key);
     if (scaled != m_scaled.constEnd())
         return scaled.value();
-    const auto data = m_data.constFind(url);
-    if (data == m_data.constEnd()) {
+    const QByteArray* data = m_data.object(url);
+    if (!data) {
         fetch(url);
         return QImage();
     }
-    const QImage decoded = decode(url, data.value(), size);
+    // A copy: a refused picture leaves the cache, and its file with it, while it is decoded.
+    const QImage decoded = decode(url, QByteArray(*data), size);
     if (!decoded.isNull())
         keepScaled(key, decoded);
     return decoded;
@@ -173,7 +174,7 @@ void ImageCache::onFinished()
         fail(url);
     } else {
         m_failures.remove(url);
-        keep(url, data);
+        m_data.insert(url, new QByteArray(data), int(data.size()));
     }
     emit imageReady(url);
 }
@@ -196,12 +197,7 @@ void ImageCache::refuse(const QUrl& url, const QString& refusal)
 {
     m_refusals.insert(url, refusal);
     m_failures.remove(url);
-    if (m_data.remove(url) > 0) {
-        m_dataOrder.removeOne(url);
-        m_dataBytes = 0;
-        for (const QByteArray& kept : qAsConst(m_data))
-            m_dataBytes += kept.size();
-    }
+    m_data.remove(url);
 }
 
 void ImageCache::refuse(QNetworkReply* reply, const QString& refusal)
@@ -218,17 +214,6 @@ void ImageCache::fail(const QUrl& url)
     failure.delayMs = failure.delayMs == 0 ? m_firstRetryMs : qMin(failure.delayMs * 2, m_longestRetryMs);
     failure.dueMs = m_clock.elapsed() + failure.delayMs;
     failure.wanted = false;
-}
-
-void ImageCache::keep(const QUrl& url, const QByteArray& data)
-{
-    m_data.insert(url, data);
-    m_dataOrder.append(url);
-    m_dataBytes += data.size();
-    while (m_dataBytes > maximumDataBytes && m_dataOrder.size() > 1) {
-        const QUrl oldest = m_dataOrder.takeFirst();
-        m_dataBytes -= m_data.take(oldest).size();
-    }
 }
 
 void ImageCache::keepScaled(const QString& key, const QImage& image)
@@ -288,7 +273,7 @@ QImage ImageCache::decode(const QUrl& url, const QByteArray& data, const QSize& 
         refuse(url, QStringLiteral("the picture could not be decoded: %1").arg(reader.errorString()));
         return image;
     }
-    if (!image.isNull() && (image.width() > size.width() || image.height() > size.height()))
+    if ((image.width() > size.width() || image.height() > size.height()))
         image = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
 }

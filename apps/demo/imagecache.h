@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtCore/QCache>
 #include <QtCore/QHash>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QList>
@@ -66,15 +67,12 @@ private:
     // Stops a download for a reason of the policy's.
     void refuse(QNetworkReply* reply, const QString& refusal);
     void fail(const QUrl& url);
-    void keep(const QUrl& url, const QByteArray& data);
     void keepScaled(const QString& key, const QImage& image);
     void scheduleRetry();
     QImage decode(const QUrl& url, const QByteArray& data, const QSize& size);
 
     QNetworkAccessManager* m_network;
-    QHash<QUrl, QByteArray> m_data;
-    QList<QUrl> m_dataOrder; // oldest first, to let go of when the data grows too large
-    qint64 m_dataBytes = 0;
+    QCache<QUrl, QByteArray> m_data; // the files, by size, to decode again at other sizes
     QHash<QString, QImage> m_scaled; // by size and address
     qint64 m_scaledBytes = 0;
     QHash<QNetworkReply*, QUrl> m_pending;

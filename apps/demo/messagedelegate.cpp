@@ -16,11 +16,9 @@
 #include <QtWidgets/QAbstractItemView>
 #include <QtWidgets/QToolTip>
 
-#include <algorithm>
-
 namespace {
 
-// Body documents kept; a few screens' worth. Past this the least recently used half goes.
+// Body documents kept; a few screens' worth. Past this the least recently used go.
 const int maximumBodies = 400;
 
 // The row's message, without a copy when the model is the desk's own.
@@ -47,10 +45,8 @@ QString displayName(const Ventari::UserInfo& user)
 // What "Open chart" or "Watch video" opens: the large chart or the video's page, else the rest.
 QUrl openTarget(const Ventari::Message& message)
 {
-    if (MessageLayout::hasChart(message)) {
-        const QString large = message.chart[Ventari::Message::ChartLarge];
-        return QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large);
-    }
+    if (MessageLayout::hasChart(message))
+        return MessageLayout::chartUrl(message);
     const QString page = message.video[Ventari::Message::VideoUrl];
     return QUrl(page.isEmpty() ? message.video[Ventari::Message::VideoVideo] : page);
 }
@@ -106,6 +102,7 @@ MessageDelegate::MessageDelegate(ImageCache* images, QObject* parent)
     , m_images(images)
     , m_time(MessageTime::forHostUser())
 {
+    m_bodies.setMaxCost(maximumBodies);
 }
 
 MessageDelegate::~MessageDelegate() = default;
@@ -209,27 +206,21 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
                                 const QModelIndex& index)
 {
     const MessageHit hit = hitAt(option, index, event->pos());
-    const Ventari::Message message = index.data(MessageListModel::MessageRole).value<Ventari::Message>();
-    QString tip;
+    Ventari::Message copy;
+    const Ventari::Message& message = messageOf(index, &copy);
+    // What a screen reader says of the part, but where a pointer shows more.
+    QString tip = actionText(index, hit);
     switch (hit.kind) {
     case MessageHit::Time:
         tip = m_time.exact(message.createdAt);
         break;
-    case MessageHit::Author: {
-        tip = QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
-        if (item(option, index).parts.avatar.contains(event->pos() - option.rect.topLeft()))
+    case MessageHit::Author:
+        if (partsOf(option, index).avatar.contains(event->pos() - option.rect.topLeft()))
             tip += pictureNote(m_images->refusal(QUrl(message.user.avatarUrl)));
-        break;
-    }
-    case MessageHit::Like:
-        tip = index.data(MessageListModel::LikedRole).toBool() ? QStringLiteral("Unlike") : QStringLiteral("Like");
         break;
     case MessageHit::More:
         tip = index.data(MessageListModel::ExpandedRole).toBool() ? QStringLiteral("Show only the first lines (M)")
                                                                   : QStringLiteral("Show the whole message (M)");
-        break;
-    case MessageHit::Reply:
-        tip = QStringLiteral("Reply to %1").arg(SafeText::handle(QLatin1Char('@'), message.user.username));
         break;
     case MessageHit::Chart:
     case MessageHit::Video:
@@ -239,21 +230,12 @@ bool MessageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, cons
         break;
     case MessageHit::Anchor: {
         QString value;
-        switch (MessageText::targetOf(hit.anchor, &value)) {
-        case MessageText::Target::Symbol:
-            tip = QStringLiteral("Open %1").arg(SafeText::handle(QLatin1Char('$'), value));
-            break;
-        case MessageText::Target::User:
-            tip = QStringLiteral("Open %1's messages").arg(SafeText::handle(QLatin1Char('@'), value));
-            break;
-        case MessageText::Target::Link:
+        if (MessageText::targetOf(hit.anchor, &value) == MessageText::Target::Link)
             tip = openingTip(AddressPolicy::displayText(QUrl(value)), QUrl(value), QString());
-            break;
-        case MessageText::Target::None:
-            break;
-        }
         break;
     }
+    case MessageHit::Like:
+    case MessageHit::Reply:
     case MessageHit::None:
         break;
     }
@@ -519,33 +501,17 @@ MessageLayout::Parts MessageDelegate::partsOf(const QStyleOptionViewItem& option
 
 QSharedPointer<QTextDocument> MessageDelegate::bodyDocument(const Ventari::Message& message, const QFont& font) const
 {
-    auto found = m_bodies.find(message.id);
-    if (found != m_bodies.end() && found->document->property("body").toString() == message.body
-        && found->document->defaultFont() == font) {
-        found->used = ++m_uses;
-        return found->document;
-    }
-    if (m_bodies.size() >= maximumBodies) {
-        QVector<quint64> uses;
-        uses.reserve(m_bodies.size());
-        for (const Body& body : qAsConst(m_bodies))
-            uses.append(body.used);
-        std::nth_element(uses.begin(), uses.begin() + uses.size() / 2, uses.end());
-        const quint64 median = uses.at(uses.size() / 2);
-        for (auto it = m_bodies.begin(); it != m_bodies.end();) {
-            if (it->used < median)
-                it = m_bodies.erase(it);
-            else
-                ++it;
-        }
-    }
+    // A document dropped from the cache lives on in the items that still hold it.
+    const QSharedPointer<QTextDocument>* found = m_bodies.object(message.id);
+    if (found && (*found)->property("body").toString() == message.body && (*found)->defaultFont() == font)
+        return *found;
     const DeskTheme& theme = DeskTheme::current();
     QSharedPointer<QTextDocument> document = QSharedPointer<QTextDocument>::create();
     document->setDocumentMargin(0);
     document->setDefaultFont(font);
     document->setProperty("body", message.body);
     document->setHtml(MessageText::toHtml(message.body, {theme.symbol.name(), theme.mention.name(), theme.link.name()}));
-    m_bodies.insert(message.id, {document, ++m_uses});
+    m_bodies.insert(message.id, new QSharedPointer<QTextDocument>(document));
     return document;
 }
 
@@ -660,13 +626,6 @@ void MessageDelegate::paintMark(QPainter* painter, const Item& it, const QStyleO
     painter->drawRoundedRect(QRectF(part).adjusted(-pad, -1, pad, 1), 3, 3);
 }
 
-void MessageDelegate::activate(const QModelIndex& index, MessageHit::Kind kind)
-{
-    MessageHit hit;
-    hit.kind = kind;
-    activate(index, hit);
-}
-
 void MessageDelegate::activate(const QModelIndex& index, const MessageHit& part)
 {
     if (!index.isValid())
@@ -676,18 +635,12 @@ void MessageDelegate::activate(const QModelIndex& index, const MessageHit& part)
     MessageHit hit = part;
     if (hit.kind == MessageHit::Chart && !MessageLayout::hasChart(message))
         hit.kind = MessageLayout::hasVideo(message) ? MessageHit::Video : MessageHit::None;
-    emitHit(hit, message, index.data(MessageListModel::LikedRole).toBool(),
-            index.data(MessageListModel::ExpandedRole).toBool());
-}
-
-void MessageDelegate::emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked, bool expanded)
-{
     switch (hit.kind) {
     case MessageHit::More:
-        emit expandClicked(message.id, !expanded);
+        emit expandClicked(message.id, !index.data(MessageListModel::ExpandedRole).toBool());
         break;
     case MessageHit::Like:
-        emit likeClicked(message.id, liked);
+        emit likeClicked(message.id, index.data(MessageListModel::LikedRole).toBool());
         break;
     case MessageHit::Reply:
         emit replyClicked(message.id, message.user.username);

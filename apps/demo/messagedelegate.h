@@ -3,6 +3,7 @@
 #include "messagelayout.h"
 #include "messagetime.h"
 
+#include <QtCore/QCache>
 #include <QtCore/QHash>
 #include <QtCore/QSharedPointer>
 #include <QtCore/QUrl>
@@ -57,7 +58,6 @@ public:
     void setMarked(int messageId, const MessageHit& part);
     // Acts on a part of a message as a click on it would; Chart stands for the message's chart or
     // video, whichever it has.
-    void activate(const QModelIndex& index, MessageHit::Kind kind);
     void activate(const QModelIndex& index, const MessageHit& part);
     // A message left the list: its layout goes.
     void forget(int messageId);
@@ -86,11 +86,6 @@ private:
         bool video = false;
         MessageLayout::Parts parts;
     };
-    struct Body
-    {
-        QSharedPointer<QTextDocument> document;
-        quint64 used = 0;
-    };
     struct Item
     {
         Ventari::Message message;
@@ -109,15 +104,13 @@ private:
     void paintActions(QPainter* painter, const Item& item, const QStyleOptionViewItem& option, bool liked) const;
     void paintMark(QPainter* painter, const Item& item, const QStyleOptionViewItem& option,
                    const QModelIndex& index) const;
-    void emitHit(const MessageHit& hit, const Ventari::Message& message, bool liked, bool expanded);
 
     ImageCache* m_images;
     MessageTime m_time;
     // Layouts by message id, for every row; the view says when a message leaves.
     mutable QHash<int, Layout> m_layouts;
     // Body documents by message id, for the rows last painted or hit; a few screens' worth.
-    mutable QHash<int, Body> m_bodies;
-    mutable quint64 m_uses = 0;
+    mutable QCache<int, QSharedPointer<QTextDocument>> m_bodies;
     int m_hoverId = -1;
     MessageHit::Kind m_hoverKind = MessageHit::None;
     int m_markedId = -1;

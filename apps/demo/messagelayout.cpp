@@ -1,7 +1,6 @@
 #include "messagelayout.h"
 
 #include <QtCore/QtMath>
-#include <QtGui/QAbstractTextDocumentLayout>
 #include <QtGui/QTextBlock>
 #include <QtGui/QTextDocument>
 #include <QtGui/QTextLayout>
@@ -173,6 +172,12 @@ QString MessageLayout::openText(const Ventari::Message& message)
 bool MessageLayout::hasChart(const Ventari::Message& message)
 {
     return !message.chart[Ventari::Message::ChartThumb].isEmpty();
+}
+
+QUrl MessageLayout::chartUrl(const Ventari::Message& message)
+{
+    const QString large = message.chart[Ventari::Message::ChartLarge];
+    return QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large);
 }
 
 bool MessageLayout::hasVideo(const Ventari::Message& message)

@@ -72,6 +72,8 @@ public:
     static QString likeText(int count, bool liked);
     static QString openText(const Ventari::Message& message);
     static bool hasChart(const Ventari::Message& message);
+    // The chart to show large: the large picture, else the original.
+    static QUrl chartUrl(const Ventari::Message& message);
     static bool hasVideo(const Ventari::Message& message);
 
 private:

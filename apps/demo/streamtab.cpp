@@ -382,10 +382,7 @@ void StreamTab::onLinkClicked(const QUrl& url)
     const bool loadable = AddressPolicy::refusal(url, AddressPolicy::Use::Load).isEmpty();
     for (int row = 0; loadable && row < m_messages->rowCount(); ++row) {
         const Ventari::Message message = m_messages->messageAt(row);
-        if (!MessageLayout::hasChart(message))
-            continue;
-        const QString large = message.chart[Ventari::Message::ChartLarge];
-        if (QUrl(large.isEmpty() ? message.chart[Ventari::Message::ChartOriginal] : large) == url) {
+        if (MessageLayout::hasChart(message) && MessageLayout::chartUrl(message) == url) {
             emit chartRequested(message);
             return;
         }
