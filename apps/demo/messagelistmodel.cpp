@@ -124,7 +124,7 @@ int MessageListModel::hiddenOlderCount() const
 
 int MessageListModel::hiddenNewerCount() const
 {
-    return m_ceiling == INT_MAX ? 0 : m_source->count() - sourceCountBelow(m_ceiling + 1);
+    return countNewerThan(m_ceiling);
 }
 
 int MessageListModel::countNewerThan(int id) const

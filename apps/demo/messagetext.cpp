@@ -31,20 +31,13 @@ struct VisibleText
 {
     explicit VisibleText(const QString& text)
     {
-        for (int i = 0; i < text.size(); ++i) {
-            const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
-            const uint code = pair ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
-            if (!SafeText::isInvisible(code)) {
-                shown += text.at(i);
-                origin.append(i);
-                if (pair) {
-                    shown += text.at(i + 1);
-                    origin.append(i + 1);
-                }
-            }
-            if (pair)
-                ++i;
-        }
+        SafeText::forEachCodePoint(text, [&](uint code, int at, int length) {
+            if (SafeText::isInvisible(code))
+                return;
+            shown.append(text.constData() + at, length);
+            for (int k = 0; k < length; ++k)
+                origin.append(at + k);
+        });
         origin.append(text.size());
     }
 

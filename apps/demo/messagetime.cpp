@@ -54,5 +54,5 @@ QString MessageTime::clock(const QDateTime& moment) const
 {
     if (!moment.isValid())
         return QString();
-    return QLocale::c().toString(moment.toTimeZone(m_zone), QStringLiteral("HH:mm"));
+    return QLocale().toString(moment.toTimeZone(m_zone).time(), QLocale::ShortFormat);
 }

@@ -19,7 +19,8 @@ public:
     QString relative(const QDateTime& serviceTime, const QDateTime& now) const;
     // The full time in the user's zone, with the zone's abbreviation.
     QString exact(const QDateTime& serviceTime) const;
-    // A UTC moment as wall-clock time in the user's zone, hours and minutes.
+    // A UTC moment as wall-clock time in the user's zone, in his locale's short format: as the
+    // status bar and the out-of-requests notification say it.
     QString clock(const QDateTime& moment) const;
 
 private:

@@ -1,19 +1,15 @@
 #include "requestbudgetlabel.h"
 
-#include <kelvar/preferences.h>
 #include <requestspool.h>
 
-#include <QtCore/QLocale>
 
 RequestBudgetLabel::RequestBudgetLabel(QWidget* parent)
     : QLabel(parent)
-    , m_zone(Kelvar::Preferences::instance()->localTimeZoneId())
+    , m_time(MessageTime::forHostUser())
 {
     setTextFormat(Qt::PlainText);
     // The bar gives the label what is left; the label fits its words to that.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    if (!m_zone.isValid())
-        m_zone = QTimeZone::utc();
 }
 
 void RequestBudgetLabel::setPool(Ventari::RequestPool* pool)
@@ -24,13 +20,6 @@ void RequestBudgetLabel::setPool(Ventari::RequestPool* pool)
     if (m_pool)
         connect(m_pool, &Ventari::RequestPool::budgetChanged, this, &RequestBudgetLabel::onBudgetChanged);
     onBudgetChanged();
-}
-
-QString RequestBudgetLabel::clock(const QDateTime& moment, const QTimeZone& zone)
-{
-    if (!moment.isValid())
-        return QString();
-    return QLocale().toString(moment.toTimeZone(zone).time(), QLocale::ShortFormat);
 }
 
 int RequestBudgetLabel::briefWidth() const
@@ -65,7 +54,7 @@ void RequestBudgetLabel::onBudgetChanged()
         left = QStringLiteral("Requests left %1").arg(budget.remaining);
         leftShort = QStringLiteral("%1 left").arg(budget.remaining);
     }
-    const QString reset = clock(budget.resetTime, m_zone);
+    const QString reset = m_time.clock(budget.resetTime);
     // Refreshes take turns: one per period goes to one of the streams.
     const qint64 eachStream = qint64(budget.period) * qMax(1, budget.refreshers);
     const qint64 seconds = qMax<qint64>(1, (eachStream + 500) / 1000);

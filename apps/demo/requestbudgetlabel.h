@@ -1,8 +1,9 @@
 #pragma once
 
+#include "messagetime.h"
+
 #include <QtCore/QPointer>
 #include <QtCore/QStringList>
-#include <QtCore/QTimeZone>
 #include <QtWidgets/QLabel>
 
 namespace Ventari {
@@ -25,10 +26,6 @@ public:
     QString fullText() const { return m_forms.value(0); }
     // The width of its shorter words, which the status bar should leave it.
     int briefWidth() const;
-    // A moment as the status bar shows it: the user's wall clock in his locale's short format,
-    // as the out-of-requests notification says it.
-    static QString clock(const QDateTime& moment, const QTimeZone& zone);
-
 signals:
     // The budget changed, and with it how much room its words take.
     void wordsChanged();
@@ -43,6 +40,6 @@ private:
     void fitText();
 
     QPointer<Ventari::RequestPool> m_pool;
-    QTimeZone m_zone;
+    MessageTime m_time;
     QStringList m_forms; // the same, longest first
 };

@@ -5,20 +5,6 @@ namespace {
 const QChar firstStrongIsolate(0x2068);
 const QChar popDirectionalIsolate(0x2069);
 
-template<typename Visit>
-void forEachCodePoint(const QString& text, Visit visit)
-{
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            visit(QChar::surrogateToUcs4(c, text.at(i + 1)), i, 2);
-            ++i;
-        } else {
-            visit(c.unicode(), i, 1);
-        }
-    }
-}
-
 } // namespace
 
 QString SafeText::plain(const QString& text)

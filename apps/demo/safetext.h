@@ -24,4 +24,20 @@ public:
     // Format characters (direction controls among them) and the other code points that are
     // drawn as nothing: zero-width spaces and joiners, soft hyphen, variation selectors, fillers.
     static bool isInvisible(uint code);
+
+    // Calls visit(code point, position, length in code units) for each code point of text; an
+    // unpaired surrogate counts as one of its own.
+    template<typename Visit>
+    static void forEachCodePoint(const QString& text, Visit visit)
+    {
+        for (int i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                visit(QChar::surrogateToUcs4(c, text.at(i + 1)), i, 2);
+                ++i;
+            } else {
+                visit(c.unicode(), i, 1);
+            }
+        }
+    }
 };

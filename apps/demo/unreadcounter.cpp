@@ -58,31 +58,13 @@ void UnreadCounter::onAnswered()
     }
     if (m_onScreen)
         m_seenId = qMax(m_seenId, newest);
-    setCount(m_onScreen ? 0 : countAbove(m_seenId));
+    setCount(m_onScreen ? 0 : m_rows->countNewerThan(m_seenId));
 }
 
 int UnreadCounter::newestId() const
 {
     const QSharedPointer<Ventari::IVentariModel> stream = m_rows->source();
     return stream && stream->count() > 0 ? stream->messageByIndex(stream->count() - 1).id : -1;
-}
-
-// The stream's messages are in ascending id order.
-int UnreadCounter::countAbove(int id) const
-{
-    const QSharedPointer<Ventari::IVentariModel> stream = m_rows->source();
-    if (!stream)
-        return 0;
-    int low = 0;
-    int high = stream->count();
-    while (low < high) {
-        const int middle = low + (high - low) / 2;
-        if (stream->messageByIndex(middle).id > id)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return stream->count() - low;
 }
 
 void UnreadCounter::setCount(int count)

@@ -21,7 +21,6 @@ public:
 
     // On screen, everything the list shows counts as read.
     void setOnScreen(bool onScreen);
-    bool isOnScreen() const { return m_onScreen; }
     int count() const { return m_count; }
 
 signals:
@@ -35,8 +34,6 @@ private slots:
 
 private:
     int newestId() const;
-    // The stream's messages with an id above id.
-    int countAbove(int id) const;
     void setCount(int count);
 
     QPointer<MessageListModel> m_rows;

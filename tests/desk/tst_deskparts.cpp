@@ -610,7 +610,11 @@ void tst_DeskParts::relativeTimes()
     const QDateTime now(QDate(2024, 3, 13), QTime(12, 0), Qt::UTC);
     QCOMPARE(time.relative(written, now), expected);
     QCOMPARE(time.exact(QDateTime(QDate(2024, 3, 13), QTime(11, 0))), QStringLiteral("Wed 13 Mar 2024, 12:00:00 CET"));
+    // In a locale whose short times are "HH:mm", whatever the one this test runs in.
+    const QLocale locale;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QCOMPARE(time.clock(QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC)), QStringLiteral("14:00"));
+    QLocale::setDefault(locale);
 }
 
 // Tabs, their order, bells and the current one survive a restart, written to disk once the event
