@@ -44,10 +44,24 @@ QString AccountButton::statusText() const
 {
     if (!m_authorization->isAuthorized())
         return QStringLiteral("Not signed in");
-    const Ventari::StoredUserInfo user = m_authorization->userInfo();
-    if (user.isEmpty || user.info.username.isEmpty())
+    const QString who = handle();
+    if (who.isEmpty())
         return QStringLiteral("Signed in");
-    return QStringLiteral("Signed in as %1 (%2)").arg(SafeText::inset(user.info.name), SafeText::handle(QLatin1Char('@'), user.info.username));
+    return QStringLiteral("Signed in as %1 (%2)").arg(SafeText::inset(m_authorization->userInfo().info.name), who);
+}
+
+QString AccountButton::handle() const
+{
+    const Ventari::StoredUserInfo user = m_authorization->userInfo();
+    if (!m_authorization->isAuthorized() || user.isEmpty || user.info.username.isEmpty())
+        return QString();
+    return SafeText::handle(QLatin1Char('@'), user.info.username);
+}
+
+int AccountButton::userId() const
+{
+    const Ventari::StoredUserInfo user = m_authorization->userInfo();
+    return m_authorization->isAuthorized() && !user.isEmpty ? user.info.id : -1;
 }
 
 void AccountButton::onSignIn()
@@ -67,10 +81,8 @@ void AccountButton::onAuthorizationChanged()
     m_signOut->setEnabled(signedIn);
     m_who->setText(mnemonicText(statusText()));
     if (signedIn) {
-        const Ventari::StoredUserInfo user = m_authorization->userInfo();
-        setText(!user.isEmpty && !user.info.username.isEmpty()
-                    ? mnemonicText(QStringLiteral("%1 ▾").arg(SafeText::handle(QLatin1Char('@'), user.info.username)))
-                    : QStringLiteral("Signed in ▾"));
+        const QString who = handle();
+        setText(who.isEmpty() ? QStringLiteral("Signed in ▾") : mnemonicText(QStringLiteral("%1 ▾").arg(who)));
         setMenu(m_menu);
         setPopupMode(QToolButton::InstantPopup);
     } else {

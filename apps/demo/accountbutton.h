@@ -23,6 +23,10 @@ public:
     QAction* signOutAction() const { return m_signOut; }
     // "Signed in as Alice Archer (@alice)", or "Not signed in".
     QString statusText() const;
+    // "@alice" while signed in and the user record names someone; empty otherwise.
+    QString handle() const;
+    // The signed-in user's id; -1 while nobody is signed in or the user record has not come.
+    int userId() const;
 
 signals:
     void accountChanged();

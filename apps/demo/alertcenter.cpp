@@ -6,6 +6,7 @@
 #include <kelvar/notifications.h>
 
 #include <QtCore/QEvent>
+#include <QtCore/QTimer>
 #include <QtWidgets/QWidget>
 
 namespace {
@@ -37,13 +38,9 @@ void AlertCenter::setDesktopNotifier(DesktopNotifier* notifier)
         connect(m_desktop, &DesktopNotifier::activated, this, &AlertCenter::showRequested);
 }
 
-DesktopNotifier* AlertCenter::desktopNotifier() const
-{
-    return m_desktop;
-}
-
 void AlertCenter::add(const QString& key, const QString& where, Kind kind, const QVector<Ventari::Message>& messages)
 {
+    const bool running = m_bursts.contains(key);
     Burst& burst = m_bursts[key];
     burst.where = where;
     burst.kind = kind;
@@ -58,13 +55,8 @@ void AlertCenter::add(const QString& key, const QString& where, Kind kind, const
         m_bursts.remove(key);
         return;
     }
-    if (!burst.timer) {
-        burst.timer = new QTimer(this);
-        burst.timer->setSingleShot(true);
-        burst.timer->setProperty("key", key);
-        connect(burst.timer, &QTimer::timeout, this, &AlertCenter::onBurstOver);
-        burst.timer->start(m_burstMs);
-    }
+    if (!running)
+        QTimer::singleShot(m_burstMs, this, [this, key] { onBurstOver(key); });
 }
 
 QString AlertCenter::summary(Kind kind, const QString& where, int count, const Ventari::Message& newest)
@@ -95,14 +87,10 @@ bool AlertCenter::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void AlertCenter::onBurstOver()
+// Only bursts with messages are kept, so there is always something to tell.
+void AlertCenter::onBurstOver(const QString& key)
 {
-    auto* timer = qobject_cast<QTimer*>(sender());
-    const QString key = timer->property("key").toString();
-    timer->deleteLater();
-    const Burst burst = m_bursts.take(key);
-    if (burst.count > 0)
-        raise(key, burst);
+    raise(key, m_bursts.take(key));
 }
 
 void AlertCenter::raise(const QString& key, const Burst& burst)

@@ -5,7 +5,6 @@
 #include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
-#include <QtCore/QTimer>
 #include <QtCore/QVector>
 
 class DesktopNotifier;
@@ -31,7 +30,6 @@ public:
 
     // Null: no desktop notifications. The notifier stays the caller's.
     void setDesktopNotifier(DesktopNotifier* notifier);
-    DesktopNotifier* desktopNotifier() const;
     // Messages arriving within this time after the first of a burst go into its notification.
     void setBurstMs(int ms) { m_burstMs = ms; }
 
@@ -52,7 +50,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-    void onBurstOver();
+    void onBurstOver(const QString& key);
 
 private:
     struct Burst
@@ -61,7 +59,6 @@ private:
         Kind kind = Kind::Messages;
         int count = 0;
         Ventari::Message newest;
-        QTimer* timer = nullptr;
     };
 
     void raise(const QString& key, const Burst& burst);

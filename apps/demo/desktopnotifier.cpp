@@ -102,7 +102,6 @@ void DesktopNotifier::onNotifyAnswered(QDBusPendingCallWatcher* call)
         return;
     const QString key = call->property("key").toString();
     m_shown.insert(key, reply.value());
-    emit shown(key, reply.value());
 }
 
 void DesktopNotifier::onActionInvoked(uint id, const QString& action)

@@ -20,8 +20,8 @@ public:
 
     // The service is registered on the bus and has told what it can do.
     bool isAvailable() const { return m_available; }
-    // Shows a notification, or replaces the one with that id while it is still shown; the
-    // request goes out at once and its id comes with shown(). key names it for the caller.
+    // Shows a notification, or replaces the one for key while it is still shown; the request
+    // goes out at once.
     // False when there is no service to take it.
     bool notify(const QString& key, const QString& summary, const QString& body);
     // The notification for key is still on show, so another one for it replaces it.
@@ -29,8 +29,6 @@ public:
 
 signals:
     void availabilityChanged(bool available);
-    // The service took the notification for key and calls it id.
-    void shown(const QString& key, uint id);
     // The user clicked the notification for key.
     void activated(const QString& key);
 

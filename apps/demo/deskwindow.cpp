@@ -270,9 +270,7 @@ void DeskWindow::onAccountChanged()
 {
     m_accountStatus->setToolTip(m_account->statusText());
     fitStatusBar();
-    Ventari::IAuthorization* authorization = m_host->facade()->authorization();
-    const Ventari::StoredUserInfo user = authorization->userInfo();
-    m_alerts->setCurrentUserId(authorization->isAuthorized() && !user.isEmpty ? user.info.id : -1);
+    m_alerts->setCurrentUserId(m_account->userId());
 }
 
 void DeskWindow::saveTabs()
@@ -294,9 +292,7 @@ StreamTab* DeskWindow::addTab(const TabState& state)
     connect(tab, &StreamTab::newMessages, this, &DeskWindow::onNewMessages);
     connect(tab, &StreamTab::chartRequested, this, &DeskWindow::showChart);
     connect(tab, &StreamTab::replySent, this, [this] { statusBar()->showMessage(QStringLiteral("Reply sent."), 5000); });
-    const QString key = QStringLiteral("tab-%1").arg(++m_lastAlertKey);
-    tab->setProperty("alertKey", key);
-    m_alertKeys.insert(key, tab);
+    tab->setProperty("alertKey", QStringLiteral("tab-%1").arg(++m_lastAlertKey));
     const int index = m_tabs->addTab(tab, QString());
     // Fusion's own close mark comes from the icon theme, which a bare system may lack.
     auto* close = new QToolButton(m_tabs);
@@ -415,10 +411,12 @@ void DeskWindow::onShowRequested(const QString& key)
 {
     if (key == mentionsKey) {
         showStream({"mentions", QString(), 0});
-    } else if (StreamTab* tab = m_alertKeys.value(key)) {
-        m_tabs->setCurrentWidget(tab);
     } else {
-        m_alertKeys.remove(key); // the tab was closed since
+        // Nothing when the tab was closed since.
+        for (int i = 0; i < m_tabs->count(); ++i) {
+            if (m_tabs->widget(i)->property("alertKey") == key)
+                m_tabs->setCurrentIndex(i);
+        }
     }
     bringForward();
 }
@@ -449,6 +447,7 @@ void DeskWindow::updateTabTitles()
 {
     m_titlesDue = false;
     const QColor unreadColour = palette().color(QPalette::Highlight).lighter(130);
+    const QIcon bell = BellIcon::make(DeskTheme::current().dim, true);
     for (int i = 0; i < m_tabs->count(); ++i) {
         StreamTab* tab = tabAt(i);
         if (!tab)
@@ -461,7 +460,7 @@ void DeskWindow::updateTabTitles()
         if (tab->hasBell())
             tip += QStringLiteral("\nNew messages raise a notification");
         m_tabs->setTabToolTip(i, tip);
-        m_tabs->setTabIcon(i, tab->hasBell() ? BellIcon::make(DeskTheme::current().dim, true) : QIcon());
+        m_tabs->setTabIcon(i, tab->hasBell() ? bell : QIcon());
         m_tabs->tabBar()->setTabTextColor(i, unread > 0 ? unreadColour : QColor());
         if (QWidget* close = m_tabs->tabBar()->tabButton(i, QTabBar::RightSide))
             close->setVisible(m_tabs->count() > 1);
@@ -474,11 +473,7 @@ void DeskWindow::fitStatusBar()
     const QUrl address(m_host->serviceAddress());
     const QString place = address.port() > 0 ? QStringLiteral("%1:%2").arg(address.host()).arg(address.port()) : address.host();
     const QString embedded = m_host->embeddedService() ? QStringLiteral(" (embedded)") : QString();
-    Ventari::IAuthorization* authorization = m_host->facade() ? m_host->facade()->authorization() : nullptr;
-    const Ventari::StoredUserInfo user = authorization ? authorization->userInfo() : Ventari::StoredUserInfo();
-    const QString who = authorization && authorization->isAuthorized() && !user.isEmpty && !user.info.username.isEmpty()
-        ? SafeText::handle(QLatin1Char('@'), user.info.username)
-        : QString();
+    const QString who = m_account->handle();
     const QString signedIn = m_account->statusText();
     // Longest first; the account is also in the menu bar's corner, so it gives way first.
     const QList<QPair<QString, QString>> forms{{place + embedded, signedIn},

@@ -4,7 +4,6 @@
 
 #include <ventaritypes.h>
 
-#include <QtCore/QHash>
 #include <QtCore/QPointer>
 #include <QtCore/QVector>
 #include <QtNetwork/QNetworkReply>
@@ -109,7 +108,6 @@ private:
     AlertCenter* m_alerts;
     MentionWatch* m_mentions = nullptr;
     QPointer<ChartViewer> m_chart;
-    QHash<QString, QPointer<StreamTab>> m_alertKeys;
     int m_lastAlertKey = 0;
     bool m_restoring = false;
     bool m_titlesDue = false;

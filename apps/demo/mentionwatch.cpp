@@ -27,24 +27,11 @@ MentionWatch::~MentionWatch()
         authorization->unsubscribe(this);
 }
 
-bool MentionWatch::isWatching() const
-{
-    return !m_rows->source().isNull();
-}
-
 // Another user's mentions are another stream: its first answer is where telling starts.
 void MentionWatch::onAuthorizationChanged()
 {
-    Ventari::VentariStreamsHandler* streams = Ventari::VentariStreamsHandler::instance();
-    Ventari::IVentariStream* mentions = nullptr;
-    for (Ventari::IVentariStream* stream : streams ? streams->streams() : QList<Ventari::IVentariStream*>()) {
-        if (stream->id() == "mentions")
-            mentions = stream;
-    }
-    if (!mentions || !m_service->authorization()->isAuthorized()) {
-        m_rows->setSource({});
-        return;
-    }
     m_rows->setSource({});
-    m_rows->setSource(m_service->model(mentions, QByteArray(), 0));
+    Ventari::VentariStreamsHandler* streams = Ventari::VentariStreamsHandler::instance();
+    if (streams && m_service->authorization()->isAuthorized())
+        m_rows->setSource(m_service->model(streams->streamById("mentions"), QByteArray(), 0));
 }

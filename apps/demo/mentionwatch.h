@@ -23,8 +23,6 @@ public:
     explicit MentionWatch(Ventari::IVentariService* service, QObject* parent = nullptr);
     ~MentionWatch() override;
 
-    bool isWatching() const;
-
 signals:
     // Mentions newer than any seen before, newest first; not those there when the watch began.
     void arrived(const QVector<Ventari::Message>& messages);
