@@ -24,7 +24,6 @@ QString actionName(const MessageListView* view, int row, const MessageHit& part)
 {
     switch (part.kind) {
     case MessageHit::Reply:
-        return QStringLiteral("Reply");
     case MessageHit::Like:
     case MessageHit::More:
     case MessageHit::Chart:
@@ -336,7 +335,7 @@ void MessageListAccessible::notifyMarked(MessageListView* view, int row, const M
     if (!QAccessible::isActive() || !view->messageModel() || row < 0 || row >= view->messageModel()->rowCount())
         return;
     auto* list = static_cast<MessageListAccessible*>(QAccessible::queryAccessibleInterface(view));
-    QAccessibleInterface* item = list ? list->messageItem(view->messageModel()->messageAt(row).id) : nullptr;
+    QAccessibleInterface* item = list ? list->messageItem(view->messageModel()->rowMessage(row).id) : nullptr;
     if (!item)
         return;
     QAccessibleInterface* focused = item;
@@ -359,7 +358,7 @@ QAccessibleInterface* MessageListAccessible::child(int index) const
     const MessageListModel* model = view()->messageModel();
     const int rows = model ? model->rowCount() : 0;
     if (index >= 0 && index < rows)
-        return messageItem(model->messageAt(index).id);
+        return messageItem(model->rowMessage(index).id);
     const QList<QWidget*> shown = buttons();
     return index >= rows && index - rows < shown.size() ? QAccessible::queryAccessibleInterface(shown.at(index - rows))
                                                         : nullptr;
@@ -393,7 +392,7 @@ QAccessibleInterface* MessageListAccessible::childAt(int x, int y) const
     if (!list->viewport()->rect().contains(point) || !list->messageModel())
         return nullptr;
     const QModelIndex index = list->indexAt(point);
-    return index.isValid() ? messageItem(list->messageModel()->messageAt(index.row()).id) : nullptr;
+    return index.isValid() ? messageItem(list->messageModel()->rowMessage(index.row()).id) : nullptr;
 }
 
 QAccessibleInterface* MessageListAccessible::focusChild() const
@@ -402,7 +401,7 @@ QAccessibleInterface* MessageListAccessible::focusChild() const
     const QModelIndex current = list->currentIndex();
     if (!list->hasFocus() || !current.isValid() || !list->messageModel())
         return nullptr;
-    QAccessibleInterface* item = messageItem(list->messageModel()->messageAt(current.row()).id);
+    QAccessibleInterface* item = messageItem(list->messageModel()->rowMessage(current.row()).id);
     QAccessibleInterface* part = item ? item->focusChild() : nullptr;
     return part ? part : item;
 }

@@ -252,15 +252,10 @@ void MessageListModel::onMessagesAdded(const QList<int>& ids)
             ++last;
         const int rows = rowCount();
         beginInsertRows(QModelIndex(), rows - position, rows - position + last - first);
-        if (position == rows) {
-            for (int i = first; i <= last; ++i)
-                m_rows.push_back({incoming.at(i), false});
-        } else {
-            std::vector<Row> block;
-            for (int i = first; i <= last; ++i)
-                block.push_back({incoming.at(i), false});
-            m_rows.insert(m_rows.begin() + position, block.begin(), block.end());
-        }
+        std::vector<Row> block;
+        for (int i = first; i <= last; ++i)
+            block.push_back({incoming.at(i), false});
+        m_rows.insert(m_rows.begin() + position, block.begin(), block.end());
         endInsertRows();
         first = last + 1;
     }

@@ -8,7 +8,6 @@
 
 #include <iventarimodel.h>
 
-#include <QtGui/QAccessible>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
@@ -83,7 +82,7 @@ void MessageListView::setModel(QAbstractItemModel* model)
     m_modelConnections.clear();
     m_model = qobject_cast<MessageListModel*>(model);
     m_heights.clear();
-    m_topsValid = false;
+    m_tops.clear();
     // The anchor is taken before the rows change, and put back once they are measured.
     if (m_model) {
         m_modelConnections << connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this,
@@ -156,7 +155,7 @@ void MessageListView::reset()
     m_heights.clear();
     measureAll();
     // The rows start again from the newest message, which comes into view.
-    m_seenId = m_model && m_model->rowCount() > 0 ? m_model->messageAt(0).id : -1;
+    m_seenId = m_model && m_model->rowCount() > 0 ? m_model->rowMessage(0).id : -1;
     updateOverlays();
 }
 
@@ -325,15 +324,11 @@ void MessageListView::rowsInserted(const QModelIndex& parent, int first, int las
     QAbstractItemView::rowsInserted(parent, first, last);
     if (parent.isValid() || !m_model)
         return;
-    const QStyleOptionViewItem option = itemOption();
     m_heights.insert(first, last - first + 1, 0);
-    for (int row = first; row <= last; ++row)
-        m_heights[row] = m_delegate ? m_delegate->sizeHint(option, m_model->index(row)).height() : 0;
-    m_topsValid = false;
-    updateGeometries();
-    if (m_anchorId != -1) {
-        restoreAnchor();
-    } else if (verticalScrollBar()->value() == 0) {
+    measureRows(first, last);
+    const bool anchored = m_anchorId != -1;
+    relayout();
+    if (!anchored && verticalScrollBar()->value() == 0) {
         // At the top the user reads the newest messages, whichever they are now.
         m_model->setReadingRange(-1, -1);
         noteSeen();
@@ -353,7 +348,7 @@ void MessageListView::rowsAboutToBeRemoved(const QModelIndex& parent, int first,
         captureAnchor(first, last);
         if (m_delegate) {
             for (int row = first; row <= last; ++row)
-                m_delegate->forget(m_model->messageAt(row).id);
+                m_delegate->forget(m_model->rowMessage(row).id);
         }
         const QModelIndex current = currentIndex();
         if (current.isValid() && current.row() >= first && current.row() <= last) {
@@ -390,7 +385,7 @@ void MessageListView::paintEvent(QPaintEvent* event)
             option.rect = rect;
             if (focus && row == current.row())
                 option.state |= QStyle::State_HasFocus;
-            if (m_model->messageAt(row).id == m_delegate->hoverId())
+            if (m_model->rowMessage(row).id == m_delegate->hoverId())
                 option.state |= QStyle::State_MouseOver;
             m_delegate->paint(&painter, option, m_model->index(row));
         }
@@ -535,22 +530,10 @@ void MessageListView::dataChanged(const QModelIndex& topLeft, const QModelIndex&
     if (!m_model || !m_delegate || roles == QVector<int>{MessageListModel::LikedRole})
         return;
     captureAnchor();
-    const QStyleOptionViewItem option = itemOption();
-    bool moved = false;
-    for (int row = topLeft.row(); row <= bottomRight.row() && row < m_heights.size(); ++row) {
-        const int height = m_delegate->sizeHint(option, m_model->index(row)).height();
-        moved = moved || height != m_heights.at(row);
-        m_heights[row] = height;
-    }
-    if (!moved) {
+    if (measureRows(topLeft.row(), bottomRight.row()))
+        relayout();
+    else
         m_anchorId = -1;
-        return;
-    }
-    m_topsValid = false;
-    updateGeometries();
-    if (m_anchorId != -1)
-        restoreAnchor();
-    viewport()->update();
 }
 
 void MessageListView::onRowsAboutToBeInserted(const QModelIndex&, int, int)
@@ -564,11 +547,7 @@ void MessageListView::onRowsRemoved(const QModelIndex& parent, int first, int la
         return;
     if (first < m_heights.size())
         m_heights.remove(first, qMin(last, m_heights.size() - 1) - first + 1);
-    m_topsValid = false;
-    updateGeometries();
-    if (m_anchorId != -1)
-        restoreAnchor();
-    viewport()->update();
+    relayout();
     updateOverlays();
 }
 
@@ -583,16 +562,15 @@ void MessageListView::onAnswered()
 {
     updateGeometries();
     viewport()->update();
-    updateOverlays();
-    if (m_olderFrom == -1)
-        return;
-    const QSharedPointer<Ventari::IVentariModel> source = m_model->source();
-    const bool olderArrived = source && source->count() > 0 && source->messageByIndex(0).id < m_olderFrom;
-    if (olderArrived || !source || source->isFinished()) {
-        m_olderFrom = -1;
-        updateOverlays();
-        m_windowCheck.start();
+    if (m_olderFrom != -1) {
+        const QSharedPointer<Ventari::IVentariModel> source = m_model->source();
+        const bool olderArrived = source && source->count() > 0 && source->messageByIndex(0).id < m_olderFrom;
+        if (olderArrived || !source || source->isFinished()) {
+            m_olderFrom = -1;
+            m_windowCheck.start();
+        }
     }
+    updateOverlays();
 }
 
 void MessageListView::onError()
@@ -725,13 +703,27 @@ void MessageListView::measureAll()
     if (!m_model)
         return;
     captureAnchor();
-    const QStyleOptionViewItem option = itemOption();
-    const int rows = m_model->rowCount();
-    m_heights.resize(rows);
-    for (int row = 0; row < rows; ++row)
-        m_heights[row] = m_delegate ? m_delegate->sizeHint(option, m_model->index(row)).height() : 0;
+    m_heights.resize(m_model->rowCount());
+    measureRows(0, m_heights.size() - 1);
     m_measuredWidth = viewport()->width();
-    m_topsValid = false;
+    relayout();
+}
+
+bool MessageListView::measureRows(int first, int last)
+{
+    const QStyleOptionViewItem option = itemOption();
+    bool changed = false;
+    for (int row = first; row <= last && row < m_heights.size(); ++row) {
+        const int height = m_delegate ? m_delegate->sizeHint(option, m_model->index(row)).height() : 0;
+        changed = changed || height != m_heights.at(row);
+        m_heights[row] = height;
+    }
+    return changed;
+}
+
+void MessageListView::relayout()
+{
+    m_tops.clear();
     updateGeometries();
     if (m_anchorId != -1)
         restoreAnchor();
@@ -740,7 +732,7 @@ void MessageListView::measureAll()
 
 const QVector<int>& MessageListView::tops() const
 {
-    if (m_topsValid)
+    if (!m_tops.isEmpty())
         return m_tops;
     m_tops.resize(m_heights.size() + 1);
     int y = 0;
@@ -749,7 +741,6 @@ const QVector<int>& MessageListView::tops() const
         y += m_heights.at(row);
     }
     m_tops[m_heights.size()] = y;
-    m_topsValid = true;
     return m_tops;
 }
 

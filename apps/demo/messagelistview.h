@@ -103,6 +103,10 @@ private slots:
     void onExpandClicked(int messageId, bool expand);
     // Measures every row again, keeping the first visible message in its place.
     void measureAll();
+    // Measures rows first to last again; whether any height changed.
+    bool measureRows(int first, int last);
+    // The rows' places follow their heights, with the anchored message kept where it was.
+    void relayout();
     // Moves the rows' window when the user is near either end of it.
     void updateWindow();
 
@@ -129,8 +133,7 @@ private:
     QTimer m_windowCheck;
     QTimer m_remeasure; // after the width changed, once it has settled
     QVector<int> m_heights; // by row
-    mutable QVector<int> m_tops;
-    mutable bool m_topsValid = false;
+    mutable QVector<int> m_tops; // by row, and the end; empty until asked for again
     int m_measuredWidth = -1;
     QString m_placeholder;
     // The message at the top of the viewport and its offset while rows change above it.
